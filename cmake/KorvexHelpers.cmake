@@ -1,0 +1,36 @@
+# korvex_add_tests(<name> LIBS <targets...> SOURCES <files...>)
+# One GoogleTest executable per library, registered test by test with CTest.
+function(korvex_add_tests name)
+  if(NOT KORVEX_BUILD_TESTS)
+    return()
+  endif()
+  cmake_parse_arguments(ARG "" "" "LIBS;SOURCES" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main GTest::gmock)
+  target_compile_definitions(${name} PRIVATE
+    KORVEX_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
+    KORVEX_TEST_DATA_DIR="${CMAKE_CURRENT_SOURCE_DIR}/tests/data")
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 600)
+endfunction()
+
+# korvex_add_fuzzer(<name> LIBS <targets...> SOURCES <files...>)
+# A libFuzzer target, built only with -DKORVEX_FUZZ=ON; ./run.sh fuzz runs it.
+function(korvex_add_fuzzer name)
+  if(NOT KORVEX_FUZZ)
+    return()
+  endif()
+  cmake_parse_arguments(ARG "" "" "LIBS;SOURCES" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS})
+  target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/fuzz)
+endfunction()
+
+# korvex_add_bench(<name> LIBS <targets...> SOURCES <files...>)
+# A benchmark program in build/bench/, printing "name = value unit" lines.
+function(korvex_add_bench name)
+  cmake_parse_arguments(ARG "" "" "LIBS;SOURCES" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS})
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/bench)
+endfunction()
