@@ -7,29 +7,13 @@
 #include <set>
 
 #include "model/Errors.h"
+#include "model/tests/TempFolder.h"
 #include "model/uBallotTypes.h"
 
 using namespace korvex;
 namespace fs = std::filesystem;
 
 namespace {
-
-class TempDir {
-public:
-    TempDir() {
-        path_ = fs::temp_directory_path() / ("korvex-model-" + NewGuidText());
-        fs::create_directories(path_);
-    }
-    ~TempDir() { fs::remove_all(path_); }
-    std::string Write(const std::string& name, const std::string& bytes) const {
-        const fs::path file = path_ / name;
-        std::ofstream(file, std::ios::binary) << bytes;
-        return file.string();
-    }
-
-private:
-    fs::path path_;
-};
 
 std::string RandomBytes(std::size_t n, unsigned seed) {
     std::mt19937 gen(seed);
@@ -41,14 +25,14 @@ std::string RandomBytes(std::size_t n, unsigned seed) {
 }  // namespace
 
 TEST(ScanUID, CheckValues) {
-    TempDir dir;
+    TempFolder dir;
     EXPECT_EQ(ComputeScanUID(dir.Write("empty.bin", "")), "050C5D1FCA549E3B");
     EXPECT_EQ(ComputeScanUID(dir.Write("abc.bin", "abc")), "6733D79895444432");
     EXPECT_EQ(ComputeScanUIDOfBytes("abc"), "6733D79895444432");
 }
 
 TEST(ScanUID, DependsOnBytesNotName) {
-    TempDir dir;
+    TempFolder dir;
     const std::string bytes = RandomBytes(1000, 1);
     const std::string a = ComputeScanUID(dir.Write("a.bmp", bytes));
     EXPECT_EQ(a, ComputeScanUID(dir.Write("other name.jpg", bytes)));
@@ -64,14 +48,14 @@ TEST(ScanUID, ByteValue255IsNotTheSameAsZeroInSecondAccumulator) {
 }
 
 TEST(ScanUID, LargeFileMatchesInMemoryIdentity) {
-    TempDir dir;
+    TempFolder dir;
     // Several 64 KiB blocks plus a tail: the streamed result equals the whole-buffer one.
     const std::string bytes = RandomBytes(3 * 65536 + 17, 7);
     EXPECT_EQ(ComputeScanUID(dir.Write("big.bin", bytes)), ComputeScanUIDOfBytes(bytes));
 }
 
 TEST(ScanUID, MissingFileRaisesFileError) {
-    TempDir dir;
+    TempFolder dir;
     EXPECT_THROW(ComputeScanUID(dir.Write("x", "") + ".missing"), EFileError);
 }
 

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "TempFolder.h"
+#include "model/tests/TempFolder.h"
 #include "model/Errors.h"
 #include "templates/IniDocument.h"
 

@@ -2,7 +2,7 @@
 
 #include <random>
 
-#include "TempFolder.h"
+#include "model/tests/TempFolder.h"
 #include "model/Errors.h"
 #include "templates/IniDocument.h"
 #include "templates/uBallotTemplate.h"
