@@ -167,6 +167,13 @@ bool TQMDatabase::IsScanCommitted(const std::string& ScanUID) {
     return QueryInteger("select count(*) as cnt from [OCR_Commit] where [ScanUID]=" + QuoteSqlText(ScanUID), "cnt") > 0;
 }
 
+bool TQMDatabase::SchemaComplete() {
+    if (!TableExists("detail") || !TableExists("OCR_Commit")) return false;
+    for (const auto& c : LoadCandidates(true))
+        if (!ColumnExists("detail", c.Name)) return false;
+    return true;
+}
+
 void TQMDatabase::CheckTemplateAgainstDatabase(const TBallotTemplate* ATemplate) {
     if (!ATemplate) throw EKorvexError("模板为空。");
     const auto formal = LoadCandidates(false);
@@ -204,7 +211,7 @@ void TQMDatabase::CommitBallot(const TBallotTemplate* ATemplate, const TBallotRe
     DetailID = 0;
     StructureChanged = false;
     CheckTemplateAgainstDatabase(ATemplate);
-    {
+    if (!SchemaComplete()) {
         // Schema upkeep under the write lock, so that two programs never both
         // create the same table; it stays even when the ballot fails later.
         TTransaction schema(*FConn);

@@ -51,6 +51,8 @@ private:
     bool ColumnExists(const std::string& table, const std::string& column);
     void EnsureCandidateColumn(const std::string& name);
     void EnsureCommitTable();
+    // [detail] with a column per candidate and [OCR_Commit] both exist.
+    bool SchemaComplete();
     void CheckTemplateAgainstDatabase(const TBallotTemplate* ATemplate);
     int EnsureWriteInCandidate(const std::string& name, bool& created);
     void RecountTallies();
