@@ -48,11 +48,14 @@ std::vector<std::string> Lines(const std::string& text) {
 
 // Child: commits random ballots until it is killed, reporting each committed
 // scan on fd. Never returns.
+constexpr const char* kReady = "READY\n";
+
 [[noreturn]] void CommitForever(const std::string& path, int round, int fd) {
     try {
         TQMDatabase db;
         db.Open(path);
         const TBallotTemplate t = TemplateOf(db.LoadCandidates(false));
+        WriteAll(fd, kReady);  // the parent times its kill from here, however slow the start was
         std::mt19937 random(static_cast<unsigned>(round) * 7919u + 17u);
         for (int k = 0;; ++k) {
             std::string marks;
@@ -125,6 +128,7 @@ TEST_F(CommitFaultTest, KilledCommitsLoseNothingAndCountNothingTwice) {
     std::mt19937 random(20261210);
     std::set<std::string> reported;
     int killedInTransaction = 0;
+    long long commitMicros = 0;
     const int kills = 200;
     for (int round = 1; round <= kills; ++round) {
         int fds[2];
@@ -136,7 +140,20 @@ TEST_F(CommitFaultTest, KilledCommitsLoseNothingAndCountNothingTwice) {
             CommitForever(Path, round, fds[1]);
         }
         close(fds[1]);
-        std::this_thread::sleep_for(std::chrono::microseconds(2000 + random() % 40000));
+        char ready[6];
+        ASSERT_EQ(read(fds[0], ready, sizeof ready), static_cast<ssize_t>(sizeof ready)) << "round " << round;
+        if (commitMicros == 0) {
+            // The first round times one whole commit, so that later kills land
+            // before, inside and after commits on a fast build and a slow one.
+            const auto start = std::chrono::steady_clock::now();
+            std::string first;
+            for (char c = 0; read(fds[0], &c, 1) == 1 && c != '\n';) first += c;
+            reported.insert(first);
+            commitMicros = std::max<long long>(
+                1000, std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start).count());
+        } else {
+            std::this_thread::sleep_for(std::chrono::microseconds(200 + random() % (3 * commitMicros)));
+        }
         kill(pid, SIGKILL);
         int status = 0;
         waitpid(pid, &status, 0);
