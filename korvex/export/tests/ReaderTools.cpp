@@ -191,3 +191,48 @@ TReadWorkbook ReadWorkbookWithLibreOffice(const std::string& file, const std::st
     }
     return book;
 }
+
+std::vector<std::vector<std::string>> TReadDocument::Of(const std::string& kind) const {
+    std::vector<std::vector<std::string>> out;
+    for (const auto& line : Lines) {
+        if (!line.empty() && line[0] == kind) {
+            out.push_back(line);
+        }
+    }
+    return out;
+}
+
+std::string TReadDocument::Shape() const {
+    std::string shape;
+    for (const auto& line : Lines) {
+        if (line[0] == "P" || line[0] == "T") {
+            shape += line[0];
+        }
+    }
+    return shape;
+}
+
+TReadDocument ReadDocumentWithPythonDocx(const std::string& file) {
+    TReadDocument doc;
+    const TCommandResult run =
+        RunCommand({SystemPython(), std::string(KORVEX_TEST_DATA_DIR) + "/read_docx.py", file});
+    doc.ExitCode = run.ExitCode;
+    for (const std::string& line : SplitLines(run.Output)) {
+        std::vector<std::string> fields;
+        std::size_t start = 0;
+        while (true) {
+            const std::size_t tab = line.find('\t', start);
+            fields.push_back(line.substr(start, tab == std::string::npos ? std::string::npos : tab - start));
+            if (tab == std::string::npos) {
+                break;
+            }
+            start = tab + 1;
+        }
+        if (fields[0] == "title") {
+            doc.Title = fields.size() > 1 ? fields[1] : "";
+        } else {
+            doc.Lines.push_back(fields);
+        }
+    }
+    return doc;
+}

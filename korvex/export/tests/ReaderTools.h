@@ -33,3 +33,18 @@ TReadWorkbook ReadWorkbookWithXlrd(const std::string& file);
 // Through "libreoffice --convert-to csv", every sheet to its own file; text
 // cells are quoted, so texts and numbers stay apart (booleans read as numbers).
 TReadWorkbook ReadWorkbookWithLibreOffice(const std::string& file, const std::string& workDir);
+
+// A .docx as python-docx reads it (see data/read_docx.py): the title and one
+// line per paragraph, table, table row and table cell format, fields split.
+struct TReadDocument {
+    int ExitCode = -1;
+    std::string Title;
+    std::vector<std::vector<std::string>> Lines;
+
+    // The lines of one kind ("P", "T", "R", "C") in document order.
+    std::vector<std::vector<std::string>> Of(const std::string& kind) const;
+    // The kinds of the body's paragraphs and tables in order, as "PPTP...".
+    std::string Shape() const;
+};
+
+TReadDocument ReadDocumentWithPythonDocx(const std::string& file);
