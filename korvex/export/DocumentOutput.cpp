@@ -12,6 +12,7 @@
 
 #include "export/FileOutput.h"
 #include "model/Errors.h"
+#include "model/ProgramFolder.h"
 #include "model/TextUtil.h"
 
 namespace korvex {
@@ -23,15 +24,9 @@ constexpr int kViewerStartMs = 3000;
 // How the viewer fared, sent from the intermediate child through a pipe.
 enum : unsigned char { vsStarted = 0, vsExecFailed = 1, vsFailed = 2 };
 
-std::string ProgramFolder() {
-    std::error_code ec;
-    const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-    return ec ? std::filesystem::current_path().string() : exe.parent_path().string();
-}
-
 }  // namespace
 
-std::string DefaultDocumentsFolder() { return (std::filesystem::path(ProgramFolder()) / "Documents").string(); }
+std::string DefaultDocumentsFolder() { return ProgramPath("Documents"); }
 
 std::string SaveNewDocument(const std::string& folder, const std::string& baseName, const std::string& bytes,
                             std::time_t now) {

@@ -96,3 +96,10 @@ TEST(DocumentOutput, DesktopOpenerReportsTheViewersOutcome) {
     EXPECT_TRUE(OpenWithDesktop(target, error, stays)) << error;
     EXPECT_FALSE(std::filesystem::exists(dir.File("finished")));
 }
+
+TEST(DocumentOutput, DocumentsFolderIsInTheProgramFolder) {
+    TempFolder dir;
+    setenv("KORVEX_HOME", dir.Path().c_str(), 1);
+    EXPECT_EQ(DefaultDocumentsFolder(), dir.File("Documents"));
+    unsetenv("KORVEX_HOME");
+}
