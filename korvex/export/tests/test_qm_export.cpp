@@ -159,6 +159,15 @@ TEST_F(QMExportTest, EngineErrorsArePassedOn) {
     EXPECT_FALSE(std::filesystem::exists(file));
 }
 
+TEST_F(QMExportTest, EngineNeverWritesOverAnExistingFile) {
+    OpenWithTallies();
+    EnsureWorkbookWriter(Db);
+    const std::string file = Folder.Write("kept.xls", "kept");
+    EXPECT_EQ(ErrorOf([&] { Sql("select [xm] into [Excel 8.0;Database=" + file + "].[<s>] from [abc]"); }),
+              "目标文件已存在：" + file);
+    EXPECT_EQ(TempFolder::Read(file), "kept");
+}
+
 TEST_F(QMExportTest, ClosedDatabase) {
     const std::string file = Folder.Write("x.xls", "kept");
     const std::function<void()> actions[] = {
