@@ -10,7 +10,11 @@ function(korvex_add_tests name)
   target_compile_definitions(${name} PRIVATE
     KORVEX_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
     KORVEX_TEST_DATA_DIR="${CMAKE_CURRENT_SOURCE_DIR}/tests/data")
-  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 600)
+  set(test_env "QT_QPA_PLATFORM=offscreen")
+  if(KORVEX_SANITIZE)
+    list(APPEND test_env "LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/cmake/lsan.supp")
+  endif()
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 600 ENVIRONMENT "${test_env}")
 endfunction()
 
 # korvex_add_fuzzer(<name> LIBS <targets...> SOURCES <files...>)
