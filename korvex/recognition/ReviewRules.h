@@ -10,10 +10,6 @@
 
 namespace korvex {
 
-inline constexpr const char* kValidBallot = "有效票";
-inline constexpr const char* kInvalidBallot = "废票";
-inline constexpr const char* kAbstentionBallot = "弃权票";
-
 struct TBallotSuggestion {
     std::string BallotType;
     int Approvals = 0;
