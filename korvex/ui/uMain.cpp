@@ -515,7 +515,7 @@ void TMainForm::LayoutImage() {
     const QPixmap p = FImage->pixmap();
     const QSize client = FImageScroll->viewport()->size();
     const TImagePlacement place =
-        LayoutImage(p.isNull() ? 0 : p.width(), p.isNull() ? 0 : p.height(), client.width(), client.height(), FZoomFactor);
+        korvex::LayoutImage(p.isNull() ? 0 : p.width(), p.isNull() ? 0 : p.height(), client.width(), client.height(), FZoomFactor);
     FImage->setGeometry(place.Left, place.Top, place.Width, place.Height);
     FImageCanvas->resize(std::max(client.width(), place.Left + place.Width),
                          std::max(client.height(), place.Top + place.Height));

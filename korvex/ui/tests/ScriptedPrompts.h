@@ -1,6 +1,7 @@
 #pragma once
 // Operator prompts that record what the window said and answer from a script.
 #include <deque>
+#include <type_traits>
 
 #include "ui/OperatorPrompts.h"
 
@@ -30,7 +31,7 @@ struct ScriptedPrompts : IOperatorPrompts {
 
 private:
     template <class T>
-    static T Take(std::deque<T>& q, T fallback) {
+    static T Take(std::deque<T>& q, std::type_identity_t<T> fallback) {
         if (q.empty()) return fallback;
         T v = std::move(q.front());
         q.pop_front();

@@ -45,13 +45,13 @@ protected:
     ScriptedPrompts* prompts_ = nullptr;
 };
 
-TBallotTemplate Template(const std::vector<std::string>& names, int maxSelect, int slots) {
+TBallotTemplate Template(const std::vector<std::string>& names, int maxSelect, int slotCount) {
     TBallotTemplate t;
     t.TemplateID = "20261210-101500-ABCDEF12";
     t.MaxSelect = maxSelect;
-    t.WriteInSlots = slots;
+    t.WriteInSlots = slotCount;
     for (std::size_t i = 0; i < names.size(); ++i) t.Candidates.push_back({static_cast<int>(i + 1), names[i], {}, {}});
-    for (int s = 1; s <= slots; ++s) t.WriteIns.push_back({s, {}, {}});
+    for (int s = 1; s <= slotCount; ++s) t.WriteIns.push_back({s, {}, {}});
     return t;
 }
 
