@@ -2,6 +2,11 @@
 
 namespace korvex {
 
+TPointD MapTemplatePoint(const TBallotContext& ctx, double x, double y) {
+    if (ctx.Template->TemplateKind == tkExternal) return MapFramePoint(ctx.Frame, ctx.Template->ExternalFrameRect, x, y);
+    return MapPagePoint(ctx.PageCorners, x, y);
+}
+
 TRaster ExtractCellImage(const TBallotContext& ctx, const TRect& region, int outW, int outH, double fx, double fy) {
     if (ctx.Template->TemplateKind != tkExternal) return WarpStandardRegion(ctx.Raster, ctx.PageCorners, region, outW, outH);
     TRect r = region;

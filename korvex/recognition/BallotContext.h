@@ -23,6 +23,9 @@ struct TBallotContext {
     std::string OCRDescription;
 };
 
+// The scan point of a template point, by the run's own mapping.
+TPointD MapTemplatePoint(const TBallotContext& ctx, double x, double y);
+
 // A template region cut out of the scan as an upright outW × outH raster;
 // external regions are first shrunk by the insets fx, fy.
 TRaster ExtractCellImage(const TBallotContext& ctx, const TRect& region, int outW, int outH, double fx, double fy);

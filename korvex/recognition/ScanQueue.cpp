@@ -24,6 +24,7 @@ void ApplyRecognitionOutcome(TScanItem& item, TRecognitionOutcome outcome) {
     item.Status = outcome.Recognition->NeedReview ? kStatusNeedsReview : kStatusRecognized;
     item.Recognition = std::move(outcome.Recognition);
     item.Template = std::move(outcome.Template);
+    item.Cells = std::move(outcome.Cells);
 }
 
 std::string QueueLine(int position, const TScanItem& item) {

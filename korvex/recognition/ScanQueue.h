@@ -15,11 +15,22 @@ inline constexpr const char* kStatusNeedsReview = "待复核";
 inline constexpr const char* kStatusFailed = "识别失败";
 inline constexpr const char* kStatusCommitted = "已入库";
 
+// Where one template cell lies in the scan: its four corners (top left, top
+// right, bottom right, bottom left) in scan pixels.
+struct TCellOutline {
+    char Kind = 'C';     // 'C' candidate, 'W' write-in
+    int Index = 0;       // position in Candidates / WriteIns
+    bool NameCell = false;
+    double X[4] = {0, 0, 0, 0};
+    double Y[4] = {0, 0, 0, 0};
+};
+
 struct TScanItem {
     std::string FileName;  // full path
     std::string Status = kStatusWaiting;
     std::unique_ptr<TBallotTemplate> Template;
     std::unique_ptr<TBallotRecognition> Recognition;
+    std::vector<TCellOutline> Cells;  // of the last successful recognition
 
     bool IsCommitted() const;
 };
@@ -30,6 +41,7 @@ struct TRecognitionOutcome {
     std::string ErrorText;
     std::unique_ptr<TBallotTemplate> Template;
     std::unique_ptr<TBallotRecognition> Recognition;
+    std::vector<TCellOutline> Cells;
 };
 
 // A new item for the file, its path made absolute.

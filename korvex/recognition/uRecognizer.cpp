@@ -20,6 +20,33 @@ namespace {
 
 bool IsOptionModeOne(const std::string& mode) { return mode == "1" || SameText(mode, "1-标准O×"); }
 
+TCellOutline Outline(const TBallotContext& ctx, char kind, std::size_t index, bool nameCell, const TRect& r) {
+    TCellOutline o;
+    o.Kind = kind;
+    o.Index = static_cast<int>(index);
+    o.NameCell = nameCell;
+    const double xs[4] = {double(r.Left), double(r.Right), double(r.Right), double(r.Left)};
+    const double ys[4] = {double(r.Top), double(r.Top), double(r.Bottom), double(r.Bottom)};
+    for (int i = 0; i < 4; ++i) {
+        const TPointD p = MapTemplatePoint(ctx, xs[i], ys[i]);
+        o.X[i] = p.X;
+        o.Y[i] = p.Y;
+    }
+    return o;
+}
+
+// Every mark and name cell of the template, placed in the scan.
+std::vector<TCellOutline> CellOutlines(const TBallotContext& ctx) {
+    std::vector<TCellOutline> cells;
+    const TBallotTemplate& t = *ctx.Template;
+    for (std::size_t i = 0; i < t.Candidates.size(); ++i) cells.push_back(Outline(ctx, 'C', i, false, t.Candidates[i].MarkRect));
+    for (std::size_t i = 0; i < t.WriteIns.size(); ++i) {
+        cells.push_back(Outline(ctx, 'W', i, false, t.WriteIns[i].MarkRect));
+        cells.push_back(Outline(ctx, 'W', i, true, t.WriteIns[i].NameRect));
+    }
+    return cells;
+}
+
 }  // namespace
 
 std::string FindTemplateFileByCode(const std::string& templatesFolder, std::uint32_t code) {
@@ -123,6 +150,7 @@ TRecognitionOutcome RecognizeBallot(const std::string& imageFile, const std::str
             RecognizeWriteIns(ctx, *recognition);
         }
 
+        outcome.Cells = CellOutlines(ctx);
         outcome.Success = true;
         outcome.Recognition = std::move(recognition);
         outcome.Template = std::move(ctx.Template);

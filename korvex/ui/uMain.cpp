@@ -14,7 +14,10 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QPixmap>
+#include <QKeyEvent>
+#include <QPainter>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -107,6 +110,10 @@ void TMainForm::BuildControls() {
     setCentralWidget(central);
     FStatus = new QStatusBar(this);
     setStatusBar(FStatus);
+    FProgress = new QProgressBar(FStatus);
+    FProgress->setMaximumWidth(240);
+    FProgress->hide();
+    FStatus->addPermanentWidget(FProgress);
 
     auto* outer = new QVBoxLayout(central);
     outer->setContentsMargins(0, 0, 0, 0);
@@ -209,6 +216,10 @@ void TMainForm::BuildControls() {
     connect(FGrid, &QTableWidget::cellPressed, this, [this](int row, int column) {
         if (column == 2 && (QApplication::mouseButtons() & Qt::LeftButton)) CycleMark(row);
     });
+    connect(FGrid, &QTableWidget::currentCellChanged, this, [this](int, int, int, int) {
+        if (!FFillingGrid) RefreshOverlay();
+    });
+    FGrid->installEventFilter(this);
     auto* bottomRight = Panel(right);
     bottomRight->setFixedHeight(200);
     FMemo = new QPlainTextEdit(bottomRight);
@@ -258,7 +269,33 @@ void TMainForm::BuildPopupMenu() {
 
 bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
     if (FImageScroll && watched == FImageScroll->viewport() && event->type() == QEvent::Resize) LayoutImage();
+    // While a cell is being edited its editor gets the keys, not the grid.
+    if (watched == FGrid && event->type() == QEvent::KeyPress &&
+        GridKey(static_cast<QKeyEvent*>(event)->key()))
+        return true;
     return QMainWindow::eventFilter(watched, event);
+}
+
+// Keyboard review in the grid: O, X, space and ? set the current row's mark;
+// Enter commits the ballot.
+bool TMainForm::GridKey(int key) {
+    switch (key) {
+        case Qt::Key_O: SetCurrentRowMark("O"); return true;
+        case Qt::Key_X: SetCurrentRowMark("X"); return true;
+        case Qt::Key_Space: SetCurrentRowMark("空白"); return true;
+        case Qt::Key_Question: SetCurrentRowMark("?"); return true;
+        case Qt::Key_Return:
+        case Qt::Key_Enter: CommitCurrent(); return true;
+        default: return false;
+    }
+}
+
+void TMainForm::SetCurrentRowMark(const std::string& markText) {
+    const int row = FGrid->currentRow();
+    const QTableWidgetItem* kind = row >= 0 ? FGrid->item(row, 4) : nullptr;
+    if (!kind || kind->text().isEmpty()) return;
+    FGrid->item(row, 2)->setText(Q(markText));
+    UpdateReviewMemo();
 }
 
 void TMainForm::SetStatus(const std::string& text) { FStatus->showMessage(Q(text)); }
@@ -392,18 +429,24 @@ void TMainForm::RecognizeAll() {
     RefreshOCRState();
     if (FItems.empty()) return;
     QApplication::setOverrideCursor(Qt::WaitCursor);
+    const std::size_t count = FItems.size();
+    FProgress->setRange(0, static_cast<int>(count));
+    FProgress->setValue(0);
+    FProgress->show();
     try {
-        const std::size_t count = FItems.size();
         for (std::size_t i = 0; i < count && i < FItems.size(); ++i) {
+            FProgress->setValue(static_cast<int>(i));
             if (FItems[i]->IsCommitted()) continue;
             SetStatus(Format("正在识别 %zu / %zu ……", i + 1, FItems.size()));
             QCoreApplication::processEvents();
             RecognizeItem(*FItems[i]);
         }
     } catch (...) {
+        FProgress->hide();
         QApplication::restoreOverrideCursor();
         throw;
     }
+    FProgress->hide();
     QApplication::restoreOverrideCursor();
     RefreshQueueList();
     ShowCurrentItem();
@@ -471,8 +514,8 @@ void TMainForm::ClearQueue() {
         const QSignalBlocker block(FList);
         FList->clear();
     }
-    FImage->clear();
-    FImage->setPixmap(QPixmap());
+    FScanPicture = QPixmap();
+    FImage->setPixmap(FScanPicture);
     ResetZoom();
     ClearRecognitionView();
     SetStatus("扫描队列已清空；磁盘图片未删除。");
@@ -480,9 +523,9 @@ void TMainForm::ClearQueue() {
 
 void TMainForm::ShowCurrentItem() {
     TScanItem* item = CurrentScanItem();
-    QPixmap picture;
-    if (item) picture.load(Q(item->FileName));  // an unreadable file shows nothing
-    FImage->setPixmap(picture);
+    FScanPicture = QPixmap();
+    if (item) FScanPicture.load(Q(item->FileName));  // an unreadable file shows nothing
+    FImage->setPixmap(FScanPicture);
     ResetZoom();
     if (item && item->Recognition) ShowRecognition(*item);
     else ClearRecognitionView();
@@ -498,21 +541,21 @@ void TMainForm::ResetZoom() {
 }
 
 void TMainForm::ZoomInClicked() {
-    const QPixmap p = FImage->pixmap();
+    const QPixmap& p = FScanPicture;
     if (p.isNull() || p.width() <= 0) return;
     FZoomFactor = ZoomIn(FZoomFactor);
     LayoutImage();
 }
 
 void TMainForm::ZoomOutClicked() {
-    const QPixmap p = FImage->pixmap();
+    const QPixmap& p = FScanPicture;
     if (p.isNull() || p.width() <= 0) return;
     FZoomFactor = ZoomOut(FZoomFactor);
     LayoutImage();
 }
 
 void TMainForm::LayoutImage() {
-    const QPixmap p = FImage->pixmap();
+    const QPixmap& p = FScanPicture;
     const QSize client = FImageScroll->viewport()->size();
     const TImagePlacement place =
         korvex::LayoutImage(p.isNull() ? 0 : p.width(), p.isNull() ? 0 : p.height(), client.width(), client.height(), FZoomFactor);
@@ -569,6 +612,53 @@ void TMainForm::UpdateReviewMemo() {
     QStringList lines;
     for (const std::string& line : ReviewNotes(*item->Template, *item->Recognition)) lines << Q(line);
     FMemo->setPlainText(lines.join('\n'));
+    RefreshOverlay();
+}
+
+void TMainForm::RefreshOverlay() {
+    TScanItem* item = CurrentScanItem();
+    if (FScanPicture.isNull() || !item || !item->Recognition || item->Cells.empty()) {
+        FImage->setPixmap(FScanPicture);
+        return;
+    }
+    // The grid's current row names the cell to highlight.
+    char currentKind = 0;
+    int currentIndex = -1;
+    const int row = FGrid->currentRow();
+    if (row >= 0 && FGrid->item(row, 4) && FGrid->item(row, 5) && !FGrid->item(row, 4)->text().isEmpty()) {
+        currentKind = FGrid->item(row, 4)->text().toStdString()[0];
+        currentIndex = FGrid->item(row, 5)->text().toInt();
+    }
+    QPixmap shown = FScanPicture.copy();
+    QPainter painter(&shown);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const double stroke = std::max(2.0, shown.width() / 500.0);
+    const TBallotRecognition& r = *item->Recognition;
+    for (const TCellOutline& cell : item->Cells) {
+        TMarkState mark = msBlank;
+        double confidence = 1.0;
+        if (cell.Kind == 'C' && cell.Index < static_cast<int>(r.Candidates.size())) {
+            mark = r.Candidates[cell.Index].Mark;
+            confidence = r.Candidates[cell.Index].Confidence;
+        } else if (cell.Kind == 'W' && cell.Index < static_cast<int>(r.WriteIns.size())) {
+            mark = r.WriteIns[cell.Index].Mark;
+            confidence = cell.NameCell ? r.WriteIns[cell.Index].NameConfidence : r.WriteIns[cell.Index].MarkConfidence;
+            if (cell.NameCell && !r.WriteIns[cell.Index].HasNameInk) confidence = 1.0;
+        }
+        QColor colour = mark == msApprove ? QColor(0, 160, 0) : mark == msReject ? QColor(220, 0, 0)
+                        : mark == msUnknown ? QColor(255, 140, 0) : QColor(70, 110, 230);
+        if (cell.NameCell) colour = QColor(120, 0, 200);
+        const bool low = mark == msUnknown || confidence < 0.8;
+        QPolygonF outline;
+        for (int i = 0; i < 4; ++i) outline << QPointF(cell.X[i], cell.Y[i]);
+        if (cell.Kind == currentKind && cell.Index == currentIndex) painter.setBrush(QColor(255, 230, 0, 90));
+        else painter.setBrush(Qt::NoBrush);
+        QPen pen(colour, low ? stroke * 2.5 : stroke, low ? Qt::DashLine : Qt::SolidLine);
+        painter.setPen(pen);
+        painter.drawPolygon(outline);
+    }
+    painter.end();
+    FImage->setPixmap(shown);
 }
 
 void TMainForm::CycleMark(int row) {
@@ -641,7 +731,12 @@ void TMainForm::AutoCommit() {
     }
     int committed = 0, skipped = 0, failed = 0;
     std::string firstError;
+    FProgress->setRange(0, static_cast<int>(FItems.size()));
+    FProgress->show();
+    int done = 0;
     for (const auto& item : FItems) {
+        FProgress->setValue(done++);
+        SetStatus(Format("正在自动入库 %d / %zu ……", done, FItems.size()));
         if (item->IsCommitted()) continue;
         if (!SameText(item->Status, kStatusRecognized) || !item->Recognition || CommitBlocker(*item->Recognition)) {
             ++skipped;
@@ -656,6 +751,7 @@ void TMainForm::AutoCommit() {
         }
         QCoreApplication::processEvents();
     }
+    FProgress->hide();
     RefreshQueueList();
     ShowCurrentItem();
     std::string status = Format("自动入库完成：入库 %d 张，需人工复核 %d 张，失败 %d 张。", committed, skipped, failed);

@@ -2,6 +2,7 @@
 // The main window: ballot generation, the scan queue, recognition, review and
 // commit. It holds no ballot logic of its own; it calls the libraries.
 #include <QMainWindow>
+#include <QPixmap>
 #include <memory>
 #include <string>
 #include <vector>
@@ -18,6 +19,7 @@ class QLineEdit;
 class QListWidget;
 class QMenu;
 class QPlainTextEdit;
+class QProgressBar;
 class QPushButton;
 class QScrollArea;
 class QStatusBar;
@@ -71,6 +73,8 @@ public:
     void UpdateReviewMemo();
     void CycleMark(int row);
     void LayoutImage();
+    // Redraws the scan with the recognised cells outlined by their marks.
+    void RefreshOverlay();
 
     // State, for the window's own tests.
     TQMDatabase& Database() { return *FDatabase; }
@@ -88,6 +92,8 @@ public:
     QLabel* MaxSelectLabel() const { return FLblMaxSelect; }
     QLabel* Picture() const { return FImage; }
     QMenu* PopupMenu() const { return FPopup; }
+    QProgressBar* Progress() const { return FProgress; }
+    const QPixmap& ScanPicture() const { return FScanPicture; }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -100,6 +106,8 @@ private:
     bool CommitItem(TScanItem& item, bool automatic);
     void SetStatus(const std::string& text);
     void FilterChanged();
+    bool GridKey(int key);
+    void SetCurrentRowMark(const std::string& markText);
     std::string TemplatesFolder() const;
     std::string ConfigFile() const;
 
@@ -131,6 +139,8 @@ private:
     QWidget* FImageCanvas = nullptr;
     QLabel* FImage = nullptr;
     QMenu* FPopup = nullptr;
+    QProgressBar* FProgress = nullptr;
+    QPixmap FScanPicture;  // the current item's image as loaded
     std::vector<QWidget*> FPopupOwners;
 };
 

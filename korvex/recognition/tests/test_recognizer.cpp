@@ -137,6 +137,18 @@ TEST_F(Recognizer, ReadsAnUprightBallotInEveryQuarterTurn) {
         EXPECT_EQ(o.Recognition->WriteIns.size(), 2u);
         EXPECT_EQ(o.Recognition->ScanUID.size(), 16u);
         EXPECT_EQ(o.Recognition->DeskewAngle, 0.0);
+        // The first mark cell's outline lands where the turned page put it.
+        ASSERT_EQ(o.Cells.size(), 3u + 2u * 2u);
+        const TRect& cell = t_.Candidates[0].MarkRect;
+        double x = cell.Left, y = cell.Top;
+        for (int i = 0; i < k; ++i) {  // a clockwise quarter turn of a W × H page
+            const double h = (i % 2 == 0) ? 3508 : 2480;
+            const double nx = h - 1 - y;
+            y = x;
+            x = nx;
+        }
+        EXPECT_NEAR(o.Cells[0].X[0], x, 3.0) << "turn " << k;
+        EXPECT_NEAR(o.Cells[0].Y[0], y, 3.0) << "turn " << k;
     }
 }
 

@@ -2,6 +2,8 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QKeyEvent>
+#include <QProgressBar>
 #include <QLabel>
 #include <QListWidget>
 #include <QPlainTextEdit>
@@ -252,4 +254,49 @@ TEST_F(MainWindow, CommitChecksAndDuplicateGuard) {
     EXPECT_EQ(prompts_->errors.back(), "这张扫描图片已经入库，系统已阻止重复计票。");
     EXPECT_EQ(window->Items()[1]->Status, "已识别");
     EXPECT_EQ(window->Database().GetDetailCount(), 1);
+}
+
+TEST_F(MainWindow, OverlayOutlinesCellsByMarkAndKeysSetMarks) {
+    MakeDatabase({"甲", "乙"});
+    QImage page(400, 300, QImage::Format_RGB888);
+    page.fill(Qt::white);
+    ASSERT_TRUE(page.save(QString::fromStdString(home_.File("scan.png"))));
+    auto window = Open();
+    window->AddImageFiles({home_.File("scan.png")});
+    TScanItem& item = const_cast<TScanItem&>(*window->Items()[0]);
+    GiveResult(item, Template({"甲", "乙"}, 2, 0), {msApprove, msReject}, "UID-O");
+    item.Recognition->Candidates[1].Confidence = 0.5;
+    const auto cell = [](int index, double left) {
+        TCellOutline c;
+        c.Index = index;
+        const double xs[4] = {left, left + 100, left + 100, left}, ys[4] = {100, 100, 200, 200};
+        for (int i = 0; i < 4; ++i) c.X[i] = xs[i], c.Y[i] = ys[i];
+        return c;
+    };
+    item.Cells = {cell(0, 50), cell(1, 250)};
+    window->QueueList()->setCurrentRow(0);
+    window->ShowCurrentItem();
+    const QImage shown = window->Picture()->pixmap().toImage();
+    const QColor approve = shown.pixelColor(50, 150), reject = shown.pixelColor(250, 150);
+    EXPECT_GT(approve.green(), 120);
+    EXPECT_LT(approve.red(), 60);
+    EXPECT_GT(reject.red(), 180);
+    EXPECT_LT(reject.green(), 60);
+    // The grid's current row (the first) is tinted on the image; the other cell's inside is untouched.
+    window->Grid()->setCurrentCell(0, 0);
+    window->RefreshOverlay();
+    const QImage current = window->Picture()->pixmap().toImage();
+    EXPECT_LT(current.pixelColor(100, 150).blue(), 230);
+    EXPECT_EQ(current.pixelColor(300, 150), QColor(Qt::white));
+
+    // Keys in the grid: X on the first row, then Enter commits.
+    window->Grid()->setCurrentCell(0, 0);
+    QKeyEvent x(QEvent::KeyPress, Qt::Key_X, Qt::NoModifier, "x");
+    QApplication::sendEvent(window->Grid(), &x);
+    EXPECT_EQ(Cell(window->Grid(), 0, 2), "X");
+    EXPECT_EQ(item.Recognition->Candidates[0].Mark, msReject);
+    QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+    QApplication::sendEvent(window->Grid(), &enter);
+    EXPECT_EQ(item.Status, "已入库");
+    EXPECT_TRUE(window->Progress()->isHidden());
 }
