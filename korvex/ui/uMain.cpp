@@ -246,8 +246,8 @@ void TMainForm::BuildControls() {
 void TMainForm::BuildPopupMenu() {
     FPopup = new QMenu(this);
     FPopup->addAction(QStringLiteral("候选人编辑"));
-    FPopup->addAction(QStringLiteral("设置应选人数"));
-    FPopup->addAction(QStringLiteral("清零"));
+    connect(FPopup->addAction(QStringLiteral("设置应选人数")), &QAction::triggered, this, [this] { SetMaxSelectAction(); });
+    connect(FPopup->addAction(QStringLiteral("清零")), &QAction::triggered, this, [this] { ClearResultsAction(); });
     QMenu* exportMenu = FPopup->addMenu(QStringLiteral("导出"));
     QMenu* summary = exportMenu->addMenu(QStringLiteral("汇总"));
     summary->addAction(QStringLiteral("按序号"))->setData(0);
@@ -259,7 +259,7 @@ void TMainForm::BuildPopupMenu() {
     report->addAction(QStringLiteral("按序号"))->setData(0);
     report->addAction(QStringLiteral("按得票数"))->setData(1);
     exportMenu->addAction(QStringLiteral("生成选票"));
-    FPopup->addAction(QStringLiteral("检测OCR"));
+    connect(FPopup->addAction(QStringLiteral("检测OCR")), &QAction::triggered, this, [this] { OcrSelfTestAction(); });
     for (QWidget* w : FPopupOwners) {
         w->setContextMenuPolicy(Qt::CustomContextMenu);
         connect(w, &QWidget::customContextMenuRequested, this,
@@ -757,6 +757,52 @@ void TMainForm::AutoCommit() {
     std::string status = Format("自动入库完成：入库 %d 张，需人工复核 %d 张，失败 %d 张。", committed, skipped, failed);
     if (!firstError.empty()) status += "首个错误：" + firstError;
     SetStatus(status);
+}
+
+// --- window actions -------------------------------------------------------------
+
+void TMainForm::SetMaxSelectAction() {
+    const std::string current = std::to_string(FDatabase->ReadMaxSelect(5));
+    // A cancelled box answers its default, which is then stored again.
+    const std::string answer =
+        FPrompts->InputText("设置应选人数", "最多可选人数（保存到 Korvex.ini [SYSTEM] BDY）：", current).value_or(current);
+    if (answer.empty()) return;
+    const auto value = ParseDecimalInt32(TrimBlanks(answer));
+    if (!value || *value < 1 || *value > 999) {
+        FPrompts->Warning("请输入 1～999 的整数。");
+        return;
+    }
+    FDatabase->WriteMaxSelect(*value);
+    UpdateMaxSelectLabel();
+    SetStatus("应选人数已写入 Korvex.ini：[SYSTEM] BDY=" + std::to_string(*value));
+}
+
+void TMainForm::ClearResultsAction() {
+    if (!FPrompts->Confirm("清空另选人，计票明细？")) return;
+    FDatabase->ClearVotingResults(true);
+}
+
+void TMainForm::OcrSelfTestAction() {
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    TExternalOCR ocr(ConfigFile());
+    std::string detail;
+    bool ok = false;
+    try {
+        ok = ocr.SelfTest(detail);
+    } catch (...) {
+        QApplication::restoreOverrideCursor();
+        throw;
+    }
+    QApplication::restoreOverrideCursor();
+    if (ok) {
+        FOCRAvailable = true;
+        FOCRDescription = ocr.BackendDescription();
+        FPrompts->Information("OCR 自检通过。\r\n" + detail);
+    } else {
+        FOCRAvailable = false;
+        FOCRDescription = detail;
+        FPrompts->Warning("OCR 自检失败，但固定候选人的 O/X/空白识别仍可正常使用。\r\n\r\n" + detail);
+    }
 }
 
 }  // namespace korvex

@@ -57,6 +57,9 @@ public:
     void CommitCurrent();
     void AutoCommit();
     void CycleCurrentMark();
+    void SetMaxSelectAction();
+    void ClearResultsAction();
+    void OcrSelfTestAction();
 
     // Shared routines.
     void FillRecognitionTemplates();

@@ -300,3 +300,37 @@ TEST_F(MainWindow, OverlayOutlinesCellsByMarkAndKeysSetMarks) {
     EXPECT_EQ(item.Status, "已入库");
     EXPECT_TRUE(window->Progress()->isHidden());
 }
+
+TEST_F(MainWindow, MaximumSelectionAndClearing) {
+    MakeDatabase({"甲", "乙"});
+    auto window = Open();
+    prompts_->inputAnswers = {std::string("0"), std::string("1000"), std::string("abc"), std::string(" 12 "),
+                              std::nullopt, std::string("")};
+    for (int i = 0; i < 3; ++i) {
+        window->SetMaxSelectAction();
+        EXPECT_EQ(prompts_->warnings.back(), "请输入 1～999 的整数。");
+    }
+    EXPECT_EQ(prompts_->warnings.size(), 3u);
+    window->SetMaxSelectAction();
+    EXPECT_EQ(window->Database().ReadMaxSelect(5), 12);
+    EXPECT_EQ(window->MaxSelectLabel()->text().toStdString(), "应选人数：≤12");
+    EXPECT_EQ(window->StatusText(), "应选人数已写入 Korvex.ini：[SYSTEM] BDY=12");
+    window->SetMaxSelectAction();  // cancelled: the current value is stored again
+    EXPECT_EQ(window->Database().ReadMaxSelect(5), 12);
+    window->SetMaxSelectAction();  // an empty answer does nothing
+    EXPECT_EQ(prompts_->warnings.size(), 3u);
+
+    // Clearing asks first; Yes removes the ballots.
+    window->AddImageFiles({home_.File("a.bmp")});
+    GiveResult(const_cast<TScanItem&>(*window->Items()[0]), Template({"甲", "乙"}, 2, 0), {msApprove, msBlank}, "U1");
+    window->QueueList()->setCurrentRow(0);
+    window->ShowCurrentItem();
+    window->CommitCurrent();
+    ASSERT_EQ(window->Database().GetDetailCount(), 1);
+    prompts_->confirmAnswers = {false, true};
+    window->ClearResultsAction();
+    EXPECT_EQ(window->Database().GetDetailCount(), 1);
+    window->ClearResultsAction();
+    EXPECT_EQ(prompts_->confirmations.back(), "清空另选人，计票明细？");
+    EXPECT_EQ(window->Database().GetDetailCount(), 0);
+}
