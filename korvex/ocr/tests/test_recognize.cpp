@@ -127,6 +127,15 @@ TEST_F(RecognizeTest, TimeOutLeavesNoBitmapAndNoPartialResult) {
     EXPECT_TRUE(WorkFolderEntries().empty()) << WorkFolderEntries().front();
 }
 
+TEST_F(RecognizeTest, EncryptedExtensionInAnyLetterCase) {
+    WriteIni("TextFileExtension=DAT\r\n");
+    InstallRecordingEngine(EncryptToOut("李四|0.25"));
+    ASSERT_TRUE(Run()) << error_;
+    EXPECT_EQ(text_, "李四");
+    EXPECT_DOUBLE_EQ(confidence_, 0.25);
+    EXPECT_EQ(SeenPaths()[2].substr(SeenPaths()[2].size() - 4), ".DAT");
+}
+
 TEST_F(RecognizeTest, EngineAnswerCanBeAPlainTextFile) {
     WriteIni("TextFileExtension=txt\r\n");
     InstallRecordingEngine("printf '王小明\\r\\n' > \"$out\"");
