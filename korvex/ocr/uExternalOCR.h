@@ -38,6 +38,8 @@ public:
     // command exists.
     bool SelfTest(std::string& Detail);
     // Reads one name from the bitmap. True only with a non-empty Text.
+    // Raises EFileError only when the temporary folder cannot be prepared
+    // (its files are removed before the error leaves).
     bool Recognize(const TRaster& Bmp, std::string& Text, double& Confidence);
 
     const std::string& LastError() const { return FLastError; }

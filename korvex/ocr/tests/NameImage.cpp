@@ -1,5 +1,7 @@
 #include "NameImage.h"
 
+#include <gtest/gtest.h>
+
 #include <QFont>
 #include <QGuiApplication>
 #include <QImage>
@@ -11,15 +13,28 @@ namespace ocrtest {
 
 namespace {
 
-// Qt needs an application object for its font database; one for the whole test run.
-void EnsureGuiApplication() {
+// Qt needs an application object for its font database: one for the test run,
+// gone before the program's static objects are destroyed.
+std::unique_ptr<QGuiApplication>& Application() {
     static std::unique_ptr<QGuiApplication> app;
+    return app;
+}
+
+class TQtEnvironment : public ::testing::Environment {
+public:
+    void TearDown() override { Application().reset(); }
+};
+
+[[maybe_unused]] ::testing::Environment* const kQtEnvironment =
+    ::testing::AddGlobalTestEnvironment(std::make_unique<TQtEnvironment>().release());  // gtest owns it
+
+void EnsureGuiApplication() {
     if (QGuiApplication::instance() != nullptr) return;
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     static int argc = 1;
     static char name[] = "korvex_ocr_real_tests";
     static char* argv[] = {name, nullptr};
-    app = std::make_unique<QGuiApplication>(argc, argv);
+    Application() = std::make_unique<QGuiApplication>(argc, argv);
 }
 
 }  // namespace

@@ -99,10 +99,10 @@ TEST_F(OcrProcessTest, TimeOutKillsTheWholeProcessGroup) {
     const std::string program = WriteProgram(
         Home() / "slow",
         "#!/bin/sh\nsleep 30 &\necho $$ $! > '" + pids.string() + "'\nwait\n");
-    const TOCRRunResult r = TExternalOCRTestAccess::Run(program, "", 300);
+    const TOCRRunResult r = TExternalOCRTestAccess::Run(program, "", 1000);
     EXPECT_FALSE(r.Success);
     EXPECT_EQ(r.ExitCode, 124);
-    EXPECT_EQ(r.Message, "OCR 超时（300 毫秒），进程已终止。");
+    EXPECT_EQ(r.Message, "OCR 超时（1000 毫秒），进程已终止。");
 
     std::istringstream in(ReadText(pids));
     pid_t shell = 0, sleeper = 0;

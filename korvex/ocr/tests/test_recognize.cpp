@@ -3,7 +3,7 @@
 #include <clocale>
 #include <cmath>
 #include <cstdlib>
-#include <regex>
+#include <cctype>
 
 #include "OcrTestSupport.h"
 #include "model/Errors.h"
@@ -68,7 +68,9 @@ TEST_F(RecognizeTest, EngineAnswerIsDecryptedAndSplit) {
     const std::string work = WorkFolder().string() + "/";
     ASSERT_EQ(paths[1].rfind(work, 0), 0u) << paths[1];
     const std::string base = paths[1].substr(work.size(), paths[1].size() - work.size() - 4);
-    EXPECT_TRUE(std::regex_match(base, std::regex("[0-9A-F]{8}-[0-9A-F]{3}"))) << base;
+    ASSERT_EQ(base.size(), 12u) << base;
+    for (std::size_t i = 0; i < base.size(); ++i)
+        EXPECT_TRUE(i == 8 ? base[i] == '-' : std::isxdigit(static_cast<unsigned char>(base[i])) != 0) << base;
     EXPECT_EQ(paths[1], work + base + ".bmp");
     EXPECT_EQ(paths[2], work + base + ".dat");
     EXPECT_TRUE(WorkFolderEntries().empty()) << "temporary files were left behind";
@@ -123,6 +125,15 @@ TEST_F(RecognizeTest, TimeOutLeavesNoBitmapAndNoPartialResult) {
     EXPECT_EQ(error_, "OCR 超时（300 毫秒），进程已终止。");
     ASSERT_EQ(SeenPaths().size(), 3u) << "the engine did not start";
     EXPECT_TRUE(WorkFolderEntries().empty()) << WorkFolderEntries().front();
+}
+
+TEST_F(RecognizeTest, EncryptedExtensionInAnyLetterCase) {
+    WriteIni("TextFileExtension=DAT\r\n");
+    InstallRecordingEngine(EncryptToOut("李四|0.25"));
+    ASSERT_TRUE(Run()) << error_;
+    EXPECT_EQ(text_, "李四");
+    EXPECT_DOUBLE_EQ(confidence_, 0.25);
+    EXPECT_EQ(SeenPaths()[2].substr(SeenPaths()[2].size() - 4), ".DAT");
 }
 
 TEST_F(RecognizeTest, EngineAnswerCanBeAPlainTextFile) {
