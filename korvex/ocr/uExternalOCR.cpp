@@ -12,7 +12,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "LocalBmpWriter.h"
+#include "imaging/ImageFiles.h"
 #include "OcrProcess.h"
 #include "OcrText.h"
 #include "ResultCipher.h"
@@ -355,7 +355,7 @@ void TExternalOCR::SaveInputBitmap(const TRaster& bmp, const std::string& path) 
     if (bmp.Pixels.size() != bmp.Stride() * static_cast<std::size_t>(bmp.Height))
         throw EKorvexError("OCR 输入位图数据不完整。");
     // A 24-bit raster covers the whole white canvas of its own size, so it is written as it is.
-    ocrbmp::SaveBitmap24(bmp, path);
+    SaveBitmap24(bmp, path);
 }
 
 bool TExternalOCR::DecryptResultFile(const std::string& path, std::string& text) {
