@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "Commands.h"
 #include "model/Errors.h"
 #include "model/uBallotTypes.h"
 #include "templates/uBallotTemplate.h"
@@ -51,7 +52,15 @@ int RunDemo(const std::vector<std::string>& args) {
 void PrintUsage() {
     std::fprintf(stderr,
                  "用法 / usage: korvex-cli <command> [arguments]\n"
-                 "  demo [FOLDER]   运行示范流程 / run the end-to-end demo in FOLDER\n");
+                 "程序目录 / program folder: $KORVEX_HOME, else the folder of korvex-cli\n"
+                 "  new-database [--candidates FILE]   新建计票数据库 qm.mdb / create an empty counting database\n"
+                 "  recognize [--template FILE] [--json] IMAGE...   识别选票 / recognise ballots\n"
+                 "  commit [--template FILE] IMAGE...  识别并入库无需复核的选票 / recognise and commit clean ballots\n"
+                 "  tally                              显示当前计票结果 / print the current tallies\n"
+                 "  scan [--device NAME] [--dpi N] [--max-pages N] [--recognize]   批量扫描 / batch scan\n"
+                 "  ocr-selftest                       检测OCR / test the OCR backend\n"
+                 "  demo [FOLDER]                      运行示范流程 / run the end-to-end demo in FOLDER\n"
+                 "退出码 / exit codes: 0 成功 success, 1 错误 error, 2 用法 usage, 3 部分图片失败 some images failed\n");
 }
 
 }  // namespace
@@ -65,6 +74,16 @@ int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + 2, argv + argc);
     try {
         if (command == "demo") return RunDemo(args);
+        if (command == "new-database") return cli::NewDatabase(args);
+        if (command == "tally") return cli::Tally(args);
+        if (command == "recognize") return cli::Recognize(args);
+        if (command == "commit") return cli::Commit(args);
+        if (command == "scan") return cli::Scan(args);
+        if (command == "ocr-selftest") return cli::OcrSelfTest(args);
+        if (command == "help" || command == "--help" || command == "-h") {
+            PrintUsage();
+            return 0;
+        }
         PrintUsage();
         return 2;
     } catch (const std::exception& e) {
