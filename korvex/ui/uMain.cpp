@@ -27,6 +27,7 @@
 #include <filesystem>
 
 #include "database/uBallotDB.h"
+#include "export/uQMExport.h"
 #include "model/Errors.h"
 #include "model/ProgramFolder.h"
 #include "model/TextUtil.h"
@@ -250,15 +251,23 @@ void TMainForm::BuildPopupMenu() {
     connect(FPopup->addAction(QStringLiteral("清零")), &QAction::triggered, this, [this] { ClearResultsAction(); });
     QMenu* exportMenu = FPopup->addMenu(QStringLiteral("导出"));
     QMenu* summary = exportMenu->addMenu(QStringLiteral("汇总"));
-    summary->addAction(QStringLiteral("按序号"))->setData(0);
-    summary->addAction(QStringLiteral("按得票数"))->setData(1);
+    QAction* byNumber = summary->addAction(QStringLiteral("按序号"));
+    byNumber->setData(0);
+    connect(byNumber, &QAction::triggered, this, [this] { ExportAction(0); });
+    QAction* byVotes = summary->addAction(QStringLiteral("按得票数"));
+    byVotes->setData(1);
+    connect(byVotes, &QAction::triggered, this, [this] { ExportAction(1); });
     QMenu* detail = exportMenu->addMenu(QStringLiteral("明细"));
-    detail->addAction(QStringLiteral("唱票明细"));
-    detail->addAction(QStringLiteral("明细统计"));
+    connect(detail->addAction(QStringLiteral("唱票明细")), &QAction::triggered, this, [this] { ExportAction(2); });
+    connect(detail->addAction(QStringLiteral("明细统计")), &QAction::triggered, this, [this] { ExportAction(3); });
     QMenu* report = exportMenu->addMenu(QStringLiteral("生成报告"));
-    report->addAction(QStringLiteral("按序号"))->setData(0);
-    report->addAction(QStringLiteral("按得票数"))->setData(1);
-    exportMenu->addAction(QStringLiteral("生成选票"));
+    QAction* reportByNumber = report->addAction(QStringLiteral("按序号"));
+    reportByNumber->setData(0);
+    connect(reportByNumber, &QAction::triggered, this, [this] { ReportAction(false); });
+    QAction* reportByVotes = report->addAction(QStringLiteral("按得票数"));
+    reportByVotes->setData(1);
+    connect(reportByVotes, &QAction::triggered, this, [this] { ReportAction(true); });
+    connect(exportMenu->addAction(QStringLiteral("生成选票")), &QAction::triggered, this, [this] { WordBallotAction(); });
     connect(FPopup->addAction(QStringLiteral("检测OCR")), &QAction::triggered, this, [this] { OcrSelfTestAction(); });
     for (QWidget* w : FPopupOwners) {
         w->setContextMenuPolicy(Qt::CustomContextMenu);
@@ -802,6 +811,47 @@ void TMainForm::OcrSelfTestAction() {
         FOCRAvailable = false;
         FOCRDescription = detail;
         FPrompts->Warning("OCR 自检失败，但固定候选人的 O/X/空白识别仍可正常使用。\r\n\r\n" + detail);
+    }
+}
+
+int TMainForm::SelectedWriteInSlots() const {
+    return ParseDecimalInt32(FCmbWriteInSlots->currentText().toStdString()).value_or(0);
+}
+
+void TMainForm::ExportAction(int kind) {
+    static const char* const kProposed[] = {"计票结果_序号.xls", "计票结果_票数.xls", "计票明细.xls", "明细统计.xls"};
+    if (kind < 0 || kind > 3) return;
+    const auto file = FPrompts->SaveFile("Excel 97-2003 文件|*.xls", "xls", kProposed[kind]);
+    if (!file) return;
+    try {
+        switch (kind) {
+            case 0: ExportSummary(*FDatabase, *file, false); break;
+            case 1: ExportSummary(*FDatabase, *file, true); break;
+            case 2: ExportDetail(*FDatabase, *file); break;
+            default: ExportDetailStatistics(*FDatabase, *file); break;
+        }
+        FPrompts->Information("数据已成功导出：\r\n" + *file);
+    } catch (const std::exception& e) {
+        FPrompts->Error(std::string("导出出错：") + e.what());
+    }
+}
+
+void TMainForm::ReportAction(bool byVotes) {
+    try {
+        const TSavedDocument saved = ElectionReport(*FDatabase, FEdTitle->text().toStdString(), byVotes);
+        if (!saved.Notice.empty()) FPrompts->Information(saved.Notice);  // no viewer: say where the file is
+    } catch (const std::exception& e) {
+        FPrompts->Error(std::string("生成报告失败：") + e.what() + "\r\n请确认本机已安装 Microsoft Word。");
+    }
+}
+
+void TMainForm::WordBallotAction() {
+    try {
+        const TSavedDocument saved = WordBallot(*FDatabase, FEdTitle->text().toStdString(), FDatabase->ReadMaxSelect(5),
+                                                SelectedWriteInSlots());
+        if (!saved.Notice.empty()) FPrompts->Information(saved.Notice);
+    } catch (const std::exception& e) {
+        FPrompts->Error(std::string("生成Word选票失败：") + e.what() + "\r\n请确认本机已安装 Microsoft Word。");
     }
 }
 

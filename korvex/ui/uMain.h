@@ -60,6 +60,10 @@ public:
     void SetMaxSelectAction();
     void ClearResultsAction();
     void OcrSelfTestAction();
+    // kind: 0 summary by number, 1 summary by votes, 2 ballot details, 3 detail statistics.
+    void ExportAction(int kind);
+    void ReportAction(bool byVotes);
+    void WordBallotAction();
 
     // Shared routines.
     void FillRecognitionTemplates();
@@ -111,6 +115,7 @@ private:
     void FilterChanged();
     bool GridKey(int key);
     void SetCurrentRowMark(const std::string& markText);
+    int SelectedWriteInSlots() const;
     std::string TemplatesFolder() const;
     std::string ConfigFile() const;
 

@@ -334,3 +334,22 @@ TEST_F(MainWindow, MaximumSelectionAndClearing) {
     EXPECT_EQ(prompts_->confirmations.back(), "清空另选人，计票明细？");
     EXPECT_EQ(window->Database().GetDetailCount(), 0);
 }
+
+TEST_F(MainWindow, ExportsThroughTheSaveDialog) {
+    {
+        auto closed = Open();  // no qm.mdb
+        prompts_->fileAnswers = {home_.File("closed.xls")};
+        closed->ExportAction(0);
+        EXPECT_EQ(prompts_->errors.back(), "导出出错：数据库尚未打开。");
+    }
+    MakeDatabase({"甲", "乙"});
+    auto window = Open();
+    prompts_->fileAnswers = {std::nullopt, home_.File("out/汇总.xls")};
+    window->ExportAction(1);  // cancelled: nothing
+    EXPECT_TRUE(prompts_->informations.empty());
+    std::filesystem::create_directories(home_.File("out"));
+    window->ExportAction(1);
+    ASSERT_EQ(prompts_->informations.size(), 1u) << (prompts_->errors.empty() ? "" : prompts_->errors.back());
+    EXPECT_EQ(prompts_->informations[0], "数据已成功导出：\r\n" + home_.File("out/汇总.xls"));
+    EXPECT_GT(std::filesystem::file_size(home_.File("out/汇总.xls")), 512u);
+}
