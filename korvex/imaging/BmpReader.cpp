@@ -1,5 +1,6 @@
 // The system's own BMP reader: 1, 4 and 8 bits with a palette, 16 and 32 bits
 // with BI_RGB or bit-field masks, 24 bits; bottom-up and top-down rows.
+#include <algorithm>
 #include <bit>
 #include <cstring>
 
@@ -187,21 +188,33 @@ void DecodeRow(const TBmpInfo& info, const std::uint8_t* src, std::uint8_t* dst,
 }  // namespace
 
 TRaster DecodeBmp(const std::uint8_t* data, std::size_t size, const TImageLimits& limits) {
-    TBmpInfo info = ReadHeaders(data, size);
+    return DecodeBmpFrom(data, std::min(size, kBmpHeadBytes), size,
+                         [data](std::size_t offset, std::size_t) { return data + offset; }, limits);
+}
+
+TRaster DecodeBmpFrom(const std::uint8_t* head, std::size_t headSize, std::size_t totalSize,
+                      const TByteSource& source, const TImageLimits& limits) {
+    TBmpInfo info = ReadHeaders(head, headSize);
     CheckImageDimensions(info.Width, info.Height, limits);
     const std::size_t stride = static_cast<std::size_t>((info.Width * info.Bits + 31) / 32 * 4);
     const std::size_t rows = static_cast<std::size_t>(info.Height);
-    if (info.PixelOffset > size || (size - info.PixelOffset) / stride < rows) Truncated();
+    if (info.PixelOffset > totalSize || (totalSize - info.PixelOffset) / stride < rows) Truncated();
 
     TRaster raster(static_cast<int>(info.Width), static_cast<int>(info.Height), 0);
     // The alpha plane is kept only for masks that declare one. A plane that is
     // zero everywhere is the common "alpha unused" case and means opaque.
     std::vector<std::uint8_t> alpha(info.HasAlphaMask ? static_cast<std::size_t>(info.Width) * rows : 0);
     bool anyAlpha = false;
-    for (std::size_t r = 0; r < rows; ++r) {
-        const std::size_t y = info.TopDown ? r : rows - 1 - r;
-        DecodeRow(info, data + info.PixelOffset + r * stride, raster.Row(static_cast<int>(y)), anyAlpha,
-                  info.HasAlphaMask ? alpha.data() + y * static_cast<std::size_t>(info.Width) : nullptr);
+    // Rows are fetched a few megabytes at a time, in file order.
+    const std::size_t rowsPerChunk = std::max<std::size_t>(1, (std::size_t{4} << 20) / stride);
+    for (std::size_t first = 0; first < rows; first += rowsPerChunk) {
+        const std::size_t count = std::min(rowsPerChunk, rows - first);
+        const std::uint8_t* chunk = source(info.PixelOffset + first * stride, count * stride);
+        for (std::size_t r = first; r < first + count; ++r) {
+            const std::size_t y = info.TopDown ? r : rows - 1 - r;
+            DecodeRow(info, chunk + (r - first) * stride, raster.Row(static_cast<int>(y)), anyAlpha,
+                      info.HasAlphaMask ? alpha.data() + y * static_cast<std::size_t>(info.Width) : nullptr);
+        }
     }
     if (anyAlpha) {
         for (std::size_t i = 0; i < alpha.size(); ++i) {

@@ -2,6 +2,7 @@
 // Shared pieces of the picture decoders (not part of the public interface).
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "imaging/ImageFiles.h"
@@ -13,6 +14,16 @@ namespace korvex::detail {
 // Refuses zero, negative and over-limit dimensions before any allocation.
 void CheckImageDimensions(std::int64_t width, std::int64_t height, const TImageLimits& limits);
 
+// Every BMP header, mask and palette lies within this many leading bytes.
+constexpr std::size_t kBmpHeadBytes = 2048;
+// The bytes [offset, offset + count) of a picture, valid until the next call;
+// raises EImageError when they cannot be had.
+using TByteSource = std::function<const std::uint8_t*(std::size_t offset, std::size_t count)>;
+
+// A BMP whose leading bytes are in `head` and whose pixel rows come from
+// `source`, so that a file's pixels need not be held twice in memory.
+TRaster DecodeBmpFrom(const std::uint8_t* head, std::size_t headSize, std::size_t totalSize,
+                      const TByteSource& source, const TImageLimits& limits);
 TRaster DecodeBmp(const std::uint8_t* data, std::size_t size, const TImageLimits& limits);
 TRaster DecodeJpeg(const std::uint8_t* data, std::size_t size, const TImageLimits& limits);
 TRaster DecodePng(const std::uint8_t* data, std::size_t size, const TImageLimits& limits);

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -57,7 +58,22 @@ struct TFdCloser {
     ~TFdCloser() { ::close(Fd); }
 };
 
-std::vector<std::uint8_t> ReadWholeFile(const std::string& fileName, const TImageLimits& limits) {
+// Reads exactly `count` bytes at `offset`; fewer bytes mean the file ended early.
+std::size_t ReadAt(int fd, const std::string& fileName, std::uint8_t* out, std::size_t count, std::size_t offset) {
+    std::size_t done = 0;
+    while (done < count) {
+        ssize_t got = ::pread(fd, out + done, count - done, static_cast<off_t>(offset + done));
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            RaiseFileError("无法读取图像文件", fileName, errno);
+        }
+        if (got == 0) break;
+        done += static_cast<std::size_t>(got);
+    }
+    return done;
+}
+
+TRaster LoadFromFile(const std::string& fileName, const TImageLimits& limits) {
     int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) RaiseFileError("无法打开图像文件", fileName, errno);
     TFdCloser closer{fd};
@@ -65,22 +81,25 @@ std::vector<std::uint8_t> ReadWholeFile(const std::string& fileName, const TImag
     if (::fstat(fd, &info) != 0) RaiseFileError("无法读取图像文件", fileName, errno);
     if (!S_ISREG(info.st_mode)) RaiseFileError("无法读取图像文件", fileName, EISDIR);
     if (info.st_size > limits.MaxFileBytes)
-        throw EImageError(ikTooLarge, "无法读取图像文件“" + fileName + "”：文件过大（" +
-                                          std::to_string(info.st_size) + " 字节，上限 " +
-                                          std::to_string(limits.MaxFileBytes) + " 字节）。");
-    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(info.st_size));
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t got = ::read(fd, bytes.data() + done, bytes.size() - done);
-        if (got < 0) {
-            if (errno == EINTR) continue;
-            RaiseFileError("无法读取图像文件", fileName, errno);
-        }
-        if (got == 0) break;  // the file shrank while being read
-        done += static_cast<std::size_t>(got);
+        detail::RaiseImageError(ikTooLarge, "文件过大（" + std::to_string(info.st_size) + " 字节，上限 " +
+                                                std::to_string(limits.MaxFileBytes) + " 字节）");
+    const std::size_t size = static_cast<std::size_t>(info.st_size);
+    std::vector<std::uint8_t> head(std::min(size, detail::kBmpHeadBytes));
+    head.resize(ReadAt(fd, fileName, head.data(), head.size(), 0));
+    if (SniffImageFormat(head.data(), head.size()) == ifBmp) {
+        // BMP pixels go straight from the file into the raster, a few rows at a time.
+        std::vector<std::uint8_t> chunk;
+        auto source = [&](std::size_t offset, std::size_t count) -> const std::uint8_t* {
+            chunk.resize(count);
+            if (ReadAt(fd, fileName, chunk.data(), count, offset) != count)
+                detail::RaiseImageError(ikTruncated, "文件数据不完整（被截断）");
+            return chunk.data();
+        };
+        return detail::DecodeBmpFrom(head.data(), head.size(), size, source, limits);
     }
-    bytes.resize(done);
-    return bytes;
+    std::vector<std::uint8_t> bytes(size);
+    bytes.resize(ReadAt(fd, fileName, bytes.data(), size, 0));
+    return DecodeWorkingBitmap(bytes.data(), bytes.size(), limits);
 }
 
 }  // namespace
@@ -88,9 +107,8 @@ std::vector<std::uint8_t> ReadWholeFile(const std::string& fileName, const TImag
 TRaster LoadWorkingBitmap(const std::string& fileName) { return LoadWorkingBitmap(fileName, TImageLimits{}); }
 
 TRaster LoadWorkingBitmap(const std::string& fileName, const TImageLimits& limits) {
-    std::vector<std::uint8_t> bytes = ReadWholeFile(fileName, limits);
     try {
-        return DecodeWorkingBitmap(bytes.data(), bytes.size(), limits);
+        return LoadFromFile(fileName, limits);
     } catch (const EImageError& e) {
         throw EImageError(e.Kind(), "无法读取图像文件“" + fileName + "”：" + e.what() + "。");
     }

@@ -37,6 +37,10 @@ TJpegContext& ContextOf(j_common_ptr cinfo) {
 void OnError(j_common_ptr cinfo) {
     TJpegContext& ctx = ContextOf(cinfo);
     (*cinfo->err->format_message)(cinfo, ctx.Message);
+    // Work memory is capped through max_memory_to_use; going past it ends here.
+    const int code = cinfo->err->msg_code;
+    if (code == JERR_NO_BACKING_STORE || code == JERR_OUT_OF_MEMORY || code == JERR_TFILE_CREATE)
+        ctx.Kind = ikTooLarge;
     ctx.Failed = true;
     std::longjmp(ctx.Jump, 1);
 }
@@ -133,6 +137,7 @@ TRaster DecodeJpeg(const std::uint8_t* data, std::size_t size, const TImageLimit
     jpeg_destroy_decompress(&cinfo);
     if (!ok || ctx.Failed) {
         if (ctx.Kind == ikTruncated) RaiseImageError(ikTruncated, ctx.Message);
+        if (ctx.Kind == ikTooLarge) RaiseImageError(ikTooLarge, "JPEG 解码所需内存超出上限");
         RaiseImageError(ikCorrupt, std::string("JPEG 数据损坏：") + ctx.Message);
     }
     if (raster.Empty()) CheckImageDimensions(width, height, limits);

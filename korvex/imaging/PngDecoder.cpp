@@ -67,12 +67,21 @@ bool DecodeWithLibpng(TPngContext& ctx, png_structp png, png_infop info) {
     png_set_scale_16(png);
     if ((colorType & PNG_COLOR_MASK_COLOR) == 0) png_set_gray_to_rgb(png);
     png_set_bgr(png);
-    png_set_add_alpha(png, 0xFF, PNG_FILLER_AFTER);  // no effect when alpha is present
+    const bool alpha = (colorType & PNG_COLOR_MASK_ALPHA) != 0 || png_get_valid(png, info, PNG_INFO_tRNS) != 0;
     const int passes = png_set_interlace_handling(png);
     png_read_update_info(png, info);
-    if (png_get_rowbytes(png, info) != static_cast<png_size_t>(w) * 4u) {
+    const std::size_t channels = alpha ? 4 : 3;
+    if (png_get_rowbytes(png, info) != static_cast<png_size_t>(w) * channels) {
         std::snprintf(ctx.Message, sizeof ctx.Message, "%s", "unexpected row layout");
         return false;
+    }
+    *ctx.Out = TRaster(static_cast<int>(w), static_cast<int>(h), 255);
+    if (!alpha) {
+        // Opaque pictures decode straight into the raster rows, every pass.
+        for (int pass = 0; pass < passes; ++pass)
+            for (png_uint_32 y = 0; y < h; ++y) png_read_row(png, ctx.Out->Row(static_cast<int>(y)), nullptr);
+        png_read_end(png, nullptr);
+        return true;
     }
     const std::size_t rowBytes = static_cast<std::size_t>(w) * 4u;
     // Interlaced images revisit every row on each pass and need the whole image.
@@ -83,7 +92,6 @@ bool DecodeWithLibpng(TPngContext& ctx, png_structp png, png_infop info) {
         return false;
     }
     ctx.Work->assign(rowBytes * workRows, 0);
-    *ctx.Out = TRaster(static_cast<int>(w), static_cast<int>(h), 255);
     std::uint8_t* work = ctx.Work->data();
     if (interlaced) {
         for (int pass = 0; pass < passes; ++pass)
@@ -96,6 +104,7 @@ bool DecodeWithLibpng(TPngContext& ctx, png_structp png, png_infop info) {
             CompositeRow(work, ctx.Out->Row(static_cast<int>(y)), static_cast<int>(w));
         }
     }
+    png_read_end(png, nullptr);
     return true;
 }
 

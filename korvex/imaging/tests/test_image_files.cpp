@@ -281,6 +281,30 @@ TEST(ImageFiles, LimitsAreCheckedBeforeDecoding) {
     }
 }
 
+TEST(ImageFiles, DecoderWorkMemoryIsCapped) {
+    // A progressive JPEG keeps every coefficient of the picture (about 300 kB here).
+    const std::string progressive = EncodeJpeg(MakeTestPicture(300, 200), 90, false, true);
+    TImageLimits limits;
+    limits.MaxWorkBytes = 100'000;
+    try {
+        Decode(progressive, limits);
+        ADD_FAILURE() << "no error";
+    } catch (const EImageError& e) {
+        EXPECT_EQ(e.Kind(), ikTooLarge) << e.what();
+    }
+    // An interlaced PNG with alpha needs a whole-picture buffer (240 kB).
+    const std::string interlaced = EncodePng(MakeTestPicture(300, 200), pkRgba8, true);
+    try {
+        Decode(interlaced, limits);
+        ADD_FAILURE() << "no error";
+    } catch (const EImageError& e) {
+        EXPECT_EQ(e.Kind(), ikTooLarge) << e.what();
+    }
+    limits.MaxWorkBytes = 2'000'000;
+    EXPECT_EQ(Decode(progressive, limits).Width, 300);
+    EXPECT_EQ(Decode(interlaced, limits).Width, 300);
+}
+
 TEST(ImageFiles, MissingFileRaisesAFileError) {
     EXPECT_THROW(LoadWorkingBitmap("/nonexistent/folder/scan.bmp"), EFileError);
 }
