@@ -1,5 +1,7 @@
 #include "scrivane/Recognition.h"
 
+#include <chrono>
+
 #include "scrivane/EngineErrors.h"
 #include "scrivane/ImageDecode.h"
 
@@ -76,14 +78,23 @@ ModelSession::Shapes ModelSession::ReadShapes() const {
   return {ShapeOf(inputInfo.get()), ShapeOf(outputInfo.get())};
 }
 
-RecognitionResult RunRecognitionWith(const EngineFiles& files, const std::string& imagePath) {
+namespace {
+double MsSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+}
+}  // namespace
+
+RecognitionResult RunRecognitionWith(const EngineFiles& files, const std::string& imagePath,
+                                     RecognitionTimings* timings) {
   if (!PathExists(files.modelPath)) throw EEngineError("model.onnx not found next to Scrivane.exe");
   if (!PathExists(files.dictionaryPath)) throw EEngineError("character_dict.txt not found next to Scrivane.exe");
   const DecoderTable table = LoadDecoderTable(files.dictionaryPath);
   std::vector<float> tensor = BuildInputTensor(DecodeImageBgr24(imagePath));
 
   const ort::Api& api = TheApi();
+  auto started = std::chrono::steady_clock::now();
   ModelSession model(files.modelPath, "KorvexOCR", true);
+  if (timings) timings->sessionMs = MsSince(started);
   OrtAllocator* allocator = nullptr;  // owned by the runtime
   Check(api.GetAllocatorWithDefaultOptions(&allocator));
   char* raw = nullptr;
@@ -106,8 +117,11 @@ RecognitionResult RunRecognitionWith(const EngineFiles& files, const std::string
   const char* outputNames[1] = {outputName.Get()};
   const OrtValue* inputs[1] = {input.get()};
   OrtValue* outputs[1] = {nullptr};
-  Check(api.Run(model.Get(), nullptr, inputNames, inputs, 1, outputNames, 1, outputs));
+  started = std::chrono::steady_clock::now();
+  OrtStatus* runStatus = api.Run(model.Get(), nullptr, inputNames, inputs, 1, outputNames, 1, outputs);
+  if (timings) timings->runMs = MsSince(started);
   ValueHandle output(outputs[0]);
+  Check(runStatus);
   int isTensor = 0;
   if (output) Check(api.IsTensor(output.get(), &isTensor));
   if (!output || isTensor != 1) throw EEngineError("unexpected ONNX output");

@@ -45,8 +45,15 @@ private:
   SessionHandle FSession;
 };
 
+// Wall-clock milliseconds of the two costly steps, for measurements.
+struct RecognitionTimings {
+  double sessionMs = 0.0;  // environment, options and session creation
+  double runMs = 0.0;      // the model run
+};
+
 // Locates the engine files, decodes the image and runs the model once.
 RecognitionResult RunRecognition(const std::string& imagePath);
-RecognitionResult RunRecognitionWith(const EngineFiles& files, const std::string& imagePath);
+RecognitionResult RunRecognitionWith(const EngineFiles& files, const std::string& imagePath,
+                                     RecognitionTimings* timings = nullptr);
 
 }  // namespace scrivane
