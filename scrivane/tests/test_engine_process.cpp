@@ -112,6 +112,12 @@ TEST(EngineProcess, MissingFiles) {
     EXPECT_EQ(r.exitStatus, 10);
     EXPECT_EQ(r.err.rfind("ONNX Runtime error: Load model from ", 0), 0u) << r.err;
     EXPECT_NE(r.err.find("\nSELFTEST=FAILED\n"), std::string::npos);
+    test::WriteFile(engine / "x.bmp", test::EncodeBmp24(test::SolidImage(60, 30, 255, 255, 255)));
+    r = engine.Recognize(engine / "x.bmp", engine / "r.dat");
+    EXPECT_EQ(r.exitStatus, 20);
+    EXPECT_EQ(r.err.rfind("ONNX Runtime error: Load model from ", 0), 0u) << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_FALSE(fs::exists(engine / "r.dat"));
   }
 }
 
