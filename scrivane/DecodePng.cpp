@@ -1,5 +1,7 @@
 // PNG through libpng's simplified reader: every colour type is converted to
 // 8-bit BGR; an alpha channel is read as BGRA and then dropped.
+#include <memory>
+
 #include <png.h>
 
 #include "scrivane/DecodeSteps.h"
@@ -28,18 +30,22 @@ DecodedImage DecodePng(const std::vector<std::uint8_t>& bytes) {
   png.image.format = alpha ? PNG_FORMAT_BGRA : PNG_FORMAT_BGR;
   const std::uint64_t channels = alpha ? 4 : 3;
 
+  // libpng writes into an uninitialised buffer, so pages of a header that
+  // claims a huge size are only touched as far as real image data reaches;
+  // the pixels are copied out only after a complete read.
+  const std::uint64_t count = width * height;
+  std::unique_ptr<std::uint8_t[]> buffer(new std::uint8_t[count * channels]);
+  if (!png_image_finish_read(&png.image, nullptr, buffer.get(), png_int_32(width * channels), nullptr))
+    RaiseDecodeError("WIC CopyPixels failed: ", decode_status::kPngPixels);
   DecodedImage image;
   image.width = std::int32_t(width);
   image.height = std::int32_t(height);
-  image.pixels.assign(width * height * channels, 0);
-  if (!png_image_finish_read(&png.image, nullptr, image.pixels.data(), png_int_32(width * channels), nullptr))
-    RaiseDecodeError("WIC CopyPixels failed: ", decode_status::kPngPixels);
-  if (alpha) {  // compact BGRA to BGR in place; the write index never passes the read index
-    const std::uint64_t count = width * height;
-    for (std::uint64_t i = 0; i < count; ++i)
-      for (int c = 0; c < 3; ++c) image.pixels[i * 3 + c] = image.pixels[i * 4 + c];
+  if (!alpha) {
+    image.pixels.assign(buffer.get(), buffer.get() + count * 3);
+  } else {
     image.pixels.resize(count * 3);
-    image.pixels.shrink_to_fit();
+    for (std::uint64_t i = 0; i < count; ++i)
+      for (int c = 0; c < 3; ++c) image.pixels[i * 3 + c] = buffer[i * 4 + c];
   }
   return image;
 }

@@ -1,3 +1,6 @@
+#include <sys/resource.h>
+#include <zlib.h>
+
 #include <gtest/gtest.h>
 
 #include "TestSupport.h"
@@ -113,6 +116,28 @@ TEST(DecodeImage, BadInputEndsWithItsMessage) {
       {"JPEG truncated", cut(jpeg, jpeg.size() * 2 / 3), "WIC CopyPixels failed: 0xE5C1FFFF"},
   };
   for (const Case& c : cases) EXPECT_EQ(DecodeError(c.bytes), c.message) << c.name;
+}
+
+long PeakRssKb() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_maxrss;
+}
+
+TEST(DecodeImage, PngClaimingAHugeSizeFailsWithoutTouchingThatMemory) {
+  // A small PNG whose header claims 20000 x 20000 (1.2 GB of pixels).
+  std::vector<std::uint8_t> png = test::EncodePng(test::PatternImage(40, 30));
+  auto put = [&](std::size_t at, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) png[at + std::size_t(i)] = std::uint8_t(v >> (24 - 8 * i));
+  };
+  put(16, 20000);
+  put(20, 20000);
+  put(29, std::uint32_t(crc32(0, png.data() + 12, 17)));  // IHDR type and data
+  const long before = PeakRssKb();
+  EXPECT_EQ(DecodeError(png), "WIC CopyPixels failed: 0xE5C00011");
+#if !defined(__SANITIZE_ADDRESS__)
+  EXPECT_LT(PeakRssKb() - before, 200 * 1024) << "KiB of peak resident memory added";
+#endif
 }
 
 TEST(DecodeImage, FileThatCannotBeReadGivesErrno) {
