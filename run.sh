@@ -55,7 +55,7 @@ demo() {
   setup
   build
   if [ -x build/tools/korvex-cli ]; then
-    build/tools/korvex-cli demo "$@"
+    build/tools/korvex-cli demo "${1:-$ROOT/build/demo}"
   else
     echo "demo: korvex-cli was not built" >&2; exit 1
   fi

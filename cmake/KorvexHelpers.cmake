@@ -10,7 +10,12 @@ function(korvex_add_tests name)
   target_compile_definitions(${name} PRIVATE
     KORVEX_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
     KORVEX_TEST_DATA_DIR="${CMAKE_CURRENT_SOURCE_DIR}/tests/data")
-  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 600)
+  # Qt tests pick the offscreen platform themselves (QT_QPA_PLATFORM, exported by run.sh too).
+  set(test_properties TIMEOUT 600)
+  if(KORVEX_SANITIZE)
+    list(APPEND test_properties ENVIRONMENT "LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/cmake/lsan.supp")
+  endif()
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES ${test_properties})
 endfunction()
 
 # korvex_add_fuzzer(<name> LIBS <targets...> SOURCES <files...>)

@@ -1,0 +1,190 @@
+#include "database/SqliteEngine.h"
+
+#include <sqlite3.h>
+
+#include <ctime>
+#include <filesystem>
+
+#include "database/AccessSql.h"
+#include "model/TextUtil.h"
+
+namespace korvex {
+namespace {
+
+// Now(): the local time as "yyyy-mm-dd hh:nn:ss".
+void NowFunction(sqlite3_context* context, int, sqlite3_value**) {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
+    sqlite3_result_text(context, text, -1, SQLITE_TRANSIENT);
+}
+
+// Owns one prepared statement.
+class Statement {
+public:
+    Statement(sqlite3* db, const std::string& sql, std::size_t& consumed) {
+        const char* tail = nullptr;
+        FRc = sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()), &FStmt, &tail);
+        consumed = tail ? static_cast<std::size_t>(tail - sql.c_str()) : sql.size();
+    }
+    ~Statement() { sqlite3_finalize(FStmt); }
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+    int PrepareResult() const { return FRc; }
+    sqlite3_stmt* Get() const { return FStmt; }
+
+private:
+    sqlite3_stmt* FStmt = nullptr;
+    int FRc;
+};
+
+TDbValue ColumnValue(sqlite3_stmt* stmt, int i) {
+    switch (sqlite3_column_type(stmt, i)) {
+        case SQLITE_NULL: return std::monostate{};
+        case SQLITE_INTEGER: return static_cast<std::int64_t>(sqlite3_column_int64(stmt, i));
+        case SQLITE_FLOAT: return sqlite3_column_double(stmt, i);
+        default: {
+            const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt, i));
+            return std::string(text ? text : "", static_cast<std::size_t>(sqlite3_column_bytes(stmt, i)));
+        }
+    }
+}
+
+}  // namespace
+
+TSqliteConnection::~TSqliteConnection() { Disconnect(); }
+
+void TSqliteConnection::Connect(const std::string& fileName) { OpenFile(fileName, SQLITE_OPEN_READWRITE); }
+
+void TSqliteConnection::CreateDatabase(const std::string& fileName) {
+    std::error_code ec;
+    if (std::filesystem::exists(fileName, ec)) throw EDbError(Format("文件已存在：%s", fileName.c_str()), 0);
+    OpenFile(fileName, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+}
+
+void TSqliteConnection::OpenFile(const std::string& fileName, int flags) {
+    Disconnect();
+    sqlite3* db = nullptr;
+    const int rc = sqlite3_open_v2(fileName.c_str(), &db, flags | SQLITE_OPEN_NOMUTEX, nullptr);
+    if (rc != SQLITE_OK) {
+        const std::string message = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
+        sqlite3_close(db);
+        throw EDbError(message, rc);
+    }
+    FDb = db;
+    sqlite3_extended_result_codes(FDb, 1);
+    sqlite3_busy_timeout(FDb, kBusyTimeoutMs);
+    sqlite3_create_function(FDb, "now", 0, SQLITE_UTF8, nullptr, NowFunction, nullptr, nullptr);
+    try {
+        // Reading the schema proves the file is an SQLite database.
+        RunSelect("select count(*) from sqlite_master");
+        Execute("pragma journal_mode=delete");
+        Execute("pragma synchronous=full");
+        Execute("pragma foreign_keys=off");
+    } catch (...) {
+        Disconnect();
+        throw;
+    }
+}
+
+void TSqliteConnection::Disconnect() {
+    if (!FDb) return;
+    sqlite3_close_v2(FDb);
+    FDb = nullptr;
+    FInTransaction = false;
+}
+
+sqlite3* TSqliteConnection::Db() const {
+    if (!FDb) throw EDbError("数据库连接未打开。", SQLITE_MISUSE);
+    return FDb;
+}
+
+void TSqliteConnection::Raise() const { throw EDbError(sqlite3_errmsg(FDb), sqlite3_extended_errcode(FDb)); }
+
+TDbResult TSqliteConnection::RunSelect(const std::string& sql) {
+    sqlite3* db = Db();
+    std::size_t consumed = 0;
+    Statement stmt(db, sql, consumed);
+    if (stmt.PrepareResult() != SQLITE_OK) Raise();
+    if (!stmt.Get()) throw EDbError("查询语句为空。", SQLITE_MISUSE);
+    if (!TrimBlanks(std::string_view(sql).substr(consumed)).empty())
+        throw EDbError("一次只能执行一条语句。", SQLITE_MISUSE);
+    TDbResult result;
+    const int columns = sqlite3_column_count(stmt.Get());
+    for (int i = 0; i < columns; ++i) result.Columns.emplace_back(sqlite3_column_name(stmt.Get(), i));
+    for (;;) {
+        const int rc = sqlite3_step(stmt.Get());
+        if (rc == SQLITE_DONE) break;
+        if (rc != SQLITE_ROW) Raise();
+        std::vector<TDbValue> row;
+        row.reserve(static_cast<std::size_t>(columns));
+        for (int i = 0; i < columns; ++i) row.push_back(ColumnValue(stmt.Get(), i));
+        result.Rows.push_back(std::move(row));
+    }
+    return result;
+}
+
+std::int64_t TSqliteConnection::Execute(std::string_view sql) {
+    const TTranslatedSql translated = TranslateAccessSql(sql);
+    TDbResult result = RunSelect(translated.Sql);
+    if (translated.Workbook) {
+        IWorkbookWriter* writer = WorkbookWriter();
+        if (!writer) throw EDbError("没有可用的Excel工作簿输出。", 0);
+        writer->WriteSheet(translated.Workbook->Path, translated.Workbook->Sheet, result.Columns, result.Rows);
+        return static_cast<std::int64_t>(result.Rows.size());
+    }
+    return sqlite3_changes64(FDb);
+}
+
+std::unique_ptr<TDbQuery> TSqliteConnection::OpenQuery(std::string_view sql) {
+    const TTranslatedSql translated = TranslateAccessSql(sql);
+    if (translated.Workbook) throw EDbError("select … into 语句不返回记录。", SQLITE_MISUSE);
+    return std::make_unique<TDbQuery>(RunSelect(translated.Sql));
+}
+
+std::vector<std::string> TSqliteConnection::TableNames() {
+    const TDbResult r =
+        RunSelect("select name from sqlite_master where type='table' and name not like 'sqlite\\_%' escape '\\'");
+    std::vector<std::string> names;
+    for (const auto& row : r.Rows) names.push_back(DbValueToText(row[0]));
+    return names;
+}
+
+std::vector<std::string> TSqliteConnection::ColumnNames(std::string_view table) {
+    std::string quoted = "'";
+    for (char c : table) {
+        if (c == '\'') quoted += '\'';
+        quoted += c;
+    }
+    const TDbResult r = RunSelect("select name from pragma_table_info(" + quoted + "')");
+    std::vector<std::string> names;
+    for (const auto& row : r.Rows) names.push_back(DbValueToText(row[0]));
+    return names;
+}
+
+void TSqliteConnection::BeginTrans() {
+    if (FInTransaction || !sqlite3_get_autocommit(Db())) throw EDbError("事务已经开始。", SQLITE_MISUSE);
+    // Immediate: the write lock is taken (or waited for) now, so that two
+    // programs never meet in a lock upgrade that one of them must lose.
+    RunSelect("begin immediate");
+    FInTransaction = true;
+}
+
+void TSqliteConnection::CommitTrans() {
+    if (!FInTransaction) throw EDbError("没有正在进行的事务。", SQLITE_MISUSE);
+    RunSelect("commit");
+    FInTransaction = false;
+}
+
+void TSqliteConnection::RollbackTrans() {
+    if (!FInTransaction) throw EDbError("没有正在进行的事务。", SQLITE_MISUSE);
+    FInTransaction = false;
+    // The engine may already have rolled back on its own (disk full, I/O error).
+    if (!sqlite3_get_autocommit(Db())) RunSelect("rollback");
+}
+
+bool TSqliteConnection::InTransaction() const { return FInTransaction; }
+
+}  // namespace korvex
