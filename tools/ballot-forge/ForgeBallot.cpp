@@ -165,8 +165,12 @@ void DrawFill(QImage& page, const TBallotTemplate& t, const TBallotFill& fill, T
     for (std::size_t i = 0; i < t.Candidates.size() && i < fill.Candidates.size(); ++i)
         drawCell(t.Candidates[i].MarkRect, fill.Candidates[i]);
     for (std::size_t j = 0; j < t.WriteIns.size() && j < fill.WriteIns.size(); ++j) {
-        DrawHandwrittenName(p, t.WriteIns[j].NameRect, fill.WriteIns[j].Name, pen, rng);
-        drawCell(t.WriteIns[j].MarkRect, fill.WriteIns[j].Mark);
+        const TWriteInFill& w = fill.WriteIns[j];
+        DrawHandwrittenName(p, t.WriteIns[j].NameRect, w.Name, pen, rng);
+        // An unused slot stays untouched, also on a three-box cell where a
+        // blank would otherwise be drawn as the abstain box.
+        if (w.Name.empty() && w.Mark == TMarkStyle::Blank) continue;
+        drawCell(t.WriteIns[j].MarkRect, w.Mark);
     }
 }
 

@@ -254,11 +254,12 @@ TEST_F(ForgeTest, ExternalBallotHasAFrameAndAMatchingTemplate) {
 }
 
 TEST_F(ForgeTest, SplitOptionMarksGoIntoTheChosenBox) {
-    const TExternalBallot ballot = MakeExternalBallot(ForgeCandidateNames(3), "3.2", 0, "外部选票", "EXT-SPLIT");
+    const TExternalBallot ballot = MakeExternalBallot(ForgeCandidateNames(3), "3.2", 1, "外部选票", "EXT-SPLIT");
     const TBallotTemplate& t = ballot.Template;
     QImage page = ballot.Reference.copy();
     TForgeRandom rng(9);
-    DrawFill(page, t, ParseFillLine("OX-", t), rng);
+    DrawFill(page, t, ParseFillLine("OX- | :-", t), rng);
+    EXPECT_EQ(Ink(page, t.WriteIns[0].MarkRect), Ink(ballot.Reference, t.WriteIns[0].MarkRect));  // unused slot
     for (int i = 0; i < 3; ++i) {
         const TRect cell = t.Candidates[static_cast<std::size_t>(i)].MarkRect;
         const int w = cell.Width() / 3;
