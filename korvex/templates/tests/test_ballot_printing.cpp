@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
-#include <regex>
 
 #include <QImage>
 #include <QPrinter>
@@ -39,9 +38,9 @@ bool HaveTool(const std::string& tool) { return std::system(("command -v " + too
 
 int PdfPages(const std::string& pdf) {
     const auto info = Run("pdfinfo '" + pdf + "' 2>/dev/null");
-    std::smatch m;
-    if (!info || !std::regex_search(*info, m, std::regex("Pages:\\s+(\\d+)"))) return -1;
-    return std::stoi(m[1]);
+    const std::size_t at = info ? info->find("Pages:") : std::string::npos;
+    if (at == std::string::npos) return -1;
+    return std::atoi(info->c_str() + at + 6);
 }
 
 class PrintingTest : public ::testing::Test {
