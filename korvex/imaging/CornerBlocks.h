@@ -13,8 +13,6 @@ namespace korvex {
 using TCornerSet = std::array<TPointD, 4>;
 
 // Page grid of the standard ballot.
-constexpr int kPageWidth = 2480;
-constexpr int kPageHeight = 3508;
 constexpr TPointD kPageCornerCentres[4] = {{140, 140}, {2340, 140}, {140, 3368}, {2340, 3368}};
 constexpr TRect kCodeGridRect{2040, 280, 2240, 480};
 constexpr int kCodeImageSize = 160;

@@ -9,7 +9,7 @@
 #include "model/TextUtil.h"
 #include "templates/uBallotFonts.h"
 #include "templates/uBallotTemplate.h"
-#include "templates/uPreviewBitmap.h"
+#include "imaging/ImageFiles.h"
 #include "templates/uStandardLayout.h"
 
 namespace korvex {
@@ -192,7 +192,7 @@ std::string SaveBallotPreview(const TBallotTemplate& ATemplate, const std::strin
     std::filesystem::create_directories(templateFolder, error);
     if (error) RaiseFileError("无法创建文件夹", templateFolder, error.value());
     const std::string file = (std::filesystem::path(templateFolder) / (ATemplate.TemplateID + "_preview.bmp")).string();
-    WritePreviewBitmap24(ImageToRaster(RenderBallotBitmap(ATemplate)), file);
+    SaveBitmap24(ImageToRaster(RenderBallotBitmap(ATemplate)), file);
     return file;
 }
 

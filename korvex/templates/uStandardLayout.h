@@ -10,8 +10,6 @@
 
 namespace korvex {
 
-constexpr int kPageWidth = 2480;
-constexpr int kPageHeight = 3508;
 constexpr int kMaxStandardCandidates = 56;
 constexpr int kMaxWriteInSlots = 4;
 

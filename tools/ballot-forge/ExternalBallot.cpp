@@ -9,7 +9,7 @@
 #include "templates/uBallotDrawing.h"
 #include "templates/uBallotFonts.h"
 #include "templates/uBallotTemplate.h"
-#include "templates/uPreviewBitmap.h"
+#include "imaging/ImageFiles.h"
 
 namespace korvex::forge {
 
@@ -141,7 +141,7 @@ std::string SaveExternalBallot(const TExternalBallot& ballot, const std::string&
     std::error_code error;
     std::filesystem::create_directories(base / "ExternalRefs", error);
     if (error) RaiseFileError("无法创建文件夹", folder, error.value());
-    WritePreviewBitmap24(ImageToRaster(ballot.Reference),
+    SaveBitmap24(ImageToRaster(ballot.Reference),
                          (base / "ExternalRefs" / (ballot.Template.TemplateID + "_ref.bmp")).string());
     const std::string ini = (base / (ballot.Template.TemplateID + ".ini")).string();
     SaveTemplate(ballot.Template, ini);

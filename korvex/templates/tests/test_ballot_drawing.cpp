@@ -10,7 +10,8 @@
 #include "model/tests/TempFolder.h"
 #include "templates/uBallotDrawing.h"
 #include "templates/uBallotFonts.h"
-#include "templates/uPreviewBitmap.h"
+#include "imaging/ImageFiles.h"
+#include "imaging/CornerBlocks.h"
 #include "model/Errors.h"
 #include "templates/uStandardLayout.h"
 
@@ -238,9 +239,35 @@ TEST_F(DrawingTest, PreviewWriterPadsOddRows) {
     TempFolder folder;
     TRaster raster(5, 3, 255);
     raster.Row(2)[0] = 1;  // blue of the bottom-left pixel
-    WritePreviewBitmap24(raster, folder.File("odd.bmp"));
+    SaveBitmap24(raster, folder.File("odd.bmp"));
     const std::string bytes = TempFolder::Read(folder.File("odd.bmp"));
     EXPECT_EQ(bytes.size(), 54u + 16u * 3u);
     EXPECT_EQ(static_cast<std::uint8_t>(bytes[54]), 1);  // bottom row is stored first
-    EXPECT_THROW(WritePreviewBitmap24(raster, folder.File("missing/x.bmp")), EFileError);
+    EXPECT_THROW(SaveBitmap24(raster, folder.File("missing/x.bmp")), EFileError);
+}
+
+// The drawn page read back by the image core, as a scanner would deliver it:
+// every quarter turn, and at half resolution (150 dpi).
+TEST_F(DrawingTest, ImageCoreReadsTheDrawnCodeInEveryOrientation) {
+    for (const int n : {3, 24, 56}) {
+        const auto t = GenerateStandardTemplateWithID(Candidates(n), "往返", 5, n % 5, "20261210-1015" + std::to_string(n));
+        QImage page = RenderBallotBitmap(*t);
+        for (int turn = 0; turn < 4; ++turn) {
+            for (const bool half : {false, true}) {
+                const QImage scan = half ? page.scaled(page.width() / 2, page.height() / 2, Qt::IgnoreAspectRatio,
+                                                       Qt::SmoothTransformation)
+                                         : page;
+                TCornerSet found;
+                ASSERT_TRUE(FindCornerBlocks(ImageToRaster(scan), found)) << n << " turn " << turn << " half " << half;
+                std::uint32_t code = 0;
+                bool read = false;
+                int k = 0;
+                for (; k < 4 && !read; ++k) read = ReadTemplateCode(ImageToRaster(scan), OrderCorners(found, k), code);
+                ASSERT_TRUE(read) << n << " turn " << turn << " half " << half;
+                EXPECT_EQ(code, t->TemplateCode);
+                EXPECT_EQ(k - 1, turn) << "orientation of a page turned " << turn << " times";
+            }
+            page = page.transformed(QTransform().rotate(90));  // clockwise
+        }
+    }
 }
