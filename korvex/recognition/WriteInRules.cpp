@@ -1,8 +1,35 @@
 #include "recognition/WriteInRules.h"
 
+#include <algorithm>
+
 #include "model/TextUtil.h"
 
 namespace korvex {
+namespace {
+
+// The name cell cut down to its handwriting plus a white margin: the text
+// recogniser reads extra characters into wide blank margins.
+TRaster CropToInk(const TRaster& cell, int threshold) {
+    int minX = cell.Width, minY = cell.Height, maxX = -1, maxY = -1;
+    for (int y = 0; y < cell.Height; ++y) {
+        const std::uint8_t* row = cell.Row(y);
+        for (int x = 0; x < cell.Width; ++x)
+            if (GreyValue(row + 3 * static_cast<std::size_t>(x)) < threshold) {
+                minX = std::min(minX, x), maxX = std::max(maxX, x);
+                minY = std::min(minY, y), maxY = std::max(maxY, y);
+            }
+    }
+    if (maxX < 0) return cell;
+    const int margin = std::max(4, (maxY - minY + 1) / 5);
+    const int left = std::max(0, minX - margin), right = std::min(cell.Width, maxX + 1 + margin);
+    const int top = std::max(0, minY - margin), bottom = std::min(cell.Height, maxY + 1 + margin);
+    TRaster out(right - left, bottom - top);
+    for (int y = top; y < bottom; ++y)
+        std::copy(cell.Row(y) + 3 * left, cell.Row(y) + 3 * right, out.Row(y - top));
+    return out;
+}
+
+}  // namespace
 
 void RecognizeWriteIns(TBallotContext& ctx, TBallotRecognition& recognition) {
     const std::vector<TWriteInTemplate>& slots = ctx.Template->WriteIns;
@@ -52,7 +79,7 @@ void RecognizeWriteIns(TBallotContext& ctx, TBallotRecognition& recognition) {
         w.NameOCRBackend = ctx.OCRDescription;
         bool ok = false;
         if (ctx.OCRAvailable) {
-            ok = ctx.OCR->Recognize(name, text, confidence);
+            ok = ctx.OCR->Recognize(CropToInk(name, 190), text, confidence);
             w.NameOCRBackend = ctx.OCR->BackendDescription();
             if (!ok) error = ctx.OCR->LastError();
         } else {
