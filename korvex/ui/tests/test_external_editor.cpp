@@ -16,6 +16,7 @@
 #include "imaging/ImageFiles.h"
 #include "imaging/tests/TestImages.h"
 #include "model/tests/TempFolder.h"
+#include "recognition/uRecognizer.h"
 #include "templates/uBallotTemplate.h"
 #include "ui/ExternalEditorLogic.h"
 #include "ui/uExternalTemplateEditor.h"
@@ -35,8 +36,9 @@ TBallotTemplate ThreeAndTwo(const std::string& mode = "1") {
 }
 
 // A ballot page of 1000 × 1300 pixels: a thick outer frame (100,150)-(900,1150)
-// turned by `degrees` about the page centre, and a row of candidate cells.
-TRaster ForeignBallot(double degrees = 0.0) {
+// turned by `degrees` about the page centre, and a row of three candidate
+// cells (200..800 × 500..600) with a mark in each: 'O', 'X' or ' '.
+TRaster ForeignBallot(double degrees = 0.0, const std::string& marks = "   ") {
     TRaster page(1000, 1300);
     const double a = degrees * M_PI / 180.0, cx = 500, cy = 650;
     const auto turn = [&](double x, double y, double& ox, double& oy) {
@@ -57,6 +59,17 @@ TRaster ForeignBallot(double degrees = 0.0) {
     line(200, 400, 800, 400, 1);
     line(200, 500, 800, 500, 1);
     line(200, 600, 800, 600, 1);
+    for (std::size_t i = 0; i < marks.size(); ++i) {
+        const double mx = 300 + 200 * static_cast<double>(i), my = 550;
+        if (marks[i] == 'O') {
+            double ox, oy;
+            turn(mx, my, ox, oy);
+            test::DrawEllipse(page, ox, oy, 40, 28, 3);
+        } else if (marks[i] == 'X') {
+            line(mx - 40, my - 30, mx + 40, my + 30, 3);
+            line(mx + 40, my - 30, mx - 40, my + 30, 3);
+        }
+    }
     return page;
 }
 
@@ -491,4 +504,44 @@ TEST_F(ExternalEditor, EditingRefusesChangedCandidates) {
     }
     EXPECT_FALSE(opened);
     EXPECT_EQ(saved, "");
+}
+
+// A ballot printed elsewhere, registered by dragging its frame and cells on a
+// blank reference, then read from a filled, slightly turned scan with the
+// saved template.
+TEST_F(ExternalEditor, RegisteredLayoutReadsFilledBallots) {
+    std::string file;
+    ASSERT_TRUE(NewExternalTemplate(nullptr, templates_, reference_, 0, 2, "外省选票", kCandidates, prompts_, file,
+                                    [](TExternalEditorForm& form) {
+                                        form.SetZoom(0.5);  // drags in screen pixels at half size
+                                        form.SelectTask(0);
+                                        Drag(form, 50, 75, 450, 575);
+                                        for (int i = 0; i < 3; ++i) Drag(form, 105 + 100 * i, 255, 195 + 100 * i, 295);
+                                        form.Save();
+                                    }));
+    const auto t = LoadTemplate(file);
+    EXPECT_EQ(t->ExternalFrameRect, (TRect{100, 150, 900, 1150}));
+    EXPECT_EQ(t->Candidates[1].MarkRect, (TRect{410, 510, 590, 590}));
+
+    const struct {
+        double degrees;
+        const char* marks;
+        std::vector<TMarkState> expected;
+    } scans[] = {{0.0, "OX ", {msApprove, msReject, msBlank}},
+                 {1.5, " OX", {msBlank, msApprove, msReject}},
+                 {-1.0, "XXO", {msReject, msReject, msApprove}}};
+    int n = 0;
+    for (const auto& scan : scans) {
+        const std::string image = folder_.File("scan" + std::to_string(++n) + ".bmp");
+        SaveBitmap24(ForeignBallot(scan.degrees, scan.marks), image);
+        const TRecognitionOutcome outcome = RecognizeBallot(image, templates_, folder_.File("Korvex.ini"), file);
+        ASSERT_TRUE(outcome.Success) << outcome.ErrorText;
+        ASSERT_EQ(outcome.Recognition->Candidates.size(), 3u);
+        for (std::size_t i = 0; i < 3; ++i) {
+            EXPECT_EQ(outcome.Recognition->Candidates[i].Mark, scan.expected[i]) << scan.marks << " cell " << i;
+            EXPECT_EQ(outcome.Recognition->Candidates[i].CandidateID, kCandidates[i].ID);
+        }
+        EXPECT_EQ(outcome.Recognition->TemplateID, t->TemplateID);
+        EXPECT_NEAR(outcome.Recognition->DeskewAngle, scan.degrees, 0.5);
+    }
 }
