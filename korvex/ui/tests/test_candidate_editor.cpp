@@ -4,6 +4,7 @@
 
 #include <QLabel>
 #include <QTableWidget>
+#include <cstdlib>
 
 #include "QtTestApp.h"
 #include "ScriptedPrompts.h"
@@ -168,6 +169,11 @@ TEST_F(CandidateEditor, ImportReadsOneNamePerLine) {
     EXPECT_EQ(form->Grid()->rowCount(), 3);
     const auto columns = Db.Conn().ColumnNames("detail");
     EXPECT_NE(std::find(columns.begin(), columns.end(), "王五"), columns.end());
+    if (const char* dir = std::getenv("KORVEX_SCREENSHOT_DIR")) {
+        form->show();
+        QtTestApp().processEvents();
+        form->grab().save(QString(dir) + "/candidate-editor.png");
+    }
 }
 
 TEST_F(CandidateEditor, ARefusedImportStoresNothing) {

@@ -9,6 +9,7 @@
 #include <QMouseEvent>
 #include <QScrollArea>
 #include <cmath>
+#include <cstdlib>
 #include <filesystem>
 
 #include "QtTestApp.h"
@@ -543,5 +544,28 @@ TEST_F(ExternalEditor, RegisteredLayoutReadsFilledBallots) {
         }
         EXPECT_EQ(outcome.Recognition->TemplateID, t->TemplateID);
         EXPECT_NEAR(outcome.Recognition->DeskewAngle, scan.degrees, 0.5);
+    }
+}
+
+TEST_F(ExternalEditor, PaintsTheDrawnTasksOverThePicture) {
+    auto form = Editor();
+    form->SelectTask(0);
+    Drag(*form, 100, 150, 900, 1150);
+    Drag(*form, 210, 510, 390, 590);
+    form->SelectTask(0);
+    const QImage shot = form->PaintSurface()->grab().toImage();
+    ASSERT_EQ(shot.size(), QSize(1000, 1300));
+    EXPECT_EQ(shot.pixelColor(300, 300), QColor(255, 255, 255));              // the picture
+    EXPECT_EQ(shot.pixelColor(300, 500).red(), 0);                              // a printed rule
+    EXPECT_EQ(shot.pixelColor(300, 150), QColor(220, 0, 0));                  // the selected frame, 4 wide
+    EXPECT_EQ(shot.pixelColor(300, 151), QColor(220, 0, 0));
+    EXPECT_EQ(shot.pixelColor(300, 510), QColor(0, 70, 220));                 // another task, 2 wide
+    EXPECT_NE(shot.pixelColor(300, 513), QColor(0, 70, 220));
+    if (const char* dir = std::getenv("KORVEX_SCREENSHOT_DIR")) {
+        form->resize(1380, 900);
+        form->show();
+        form->ZoomToFit();
+        QtTestApp().processEvents();
+        form->grab().save(QString(dir) + "/external-editor.png");
     }
 }
