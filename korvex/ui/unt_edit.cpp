@@ -10,6 +10,7 @@
 
 #include "database/EditableRowSet.h"
 #include "database/uBallotDB.h"
+#include "model/Errors.h"
 #include "model/TextUtil.h"
 #include "ui/CandidateEditorLogic.h"
 
@@ -24,6 +25,7 @@ const char* const kColumns[] = {"id", "xm"};
 Tfrm_edit::Tfrm_edit(QWidget* AOwner, TQMDatabase& ADB, IOperatorPrompts& prompts)
     : QDialog(AOwner), FDB(ADB), FPrompts(prompts),
       FQuery(std::make_unique<TEditableRowSet>(ADB.Conn(), "abc", kCandidateQuery)) {
+    if (!ADB.IsOpen()) throw EKorvexError("数据库尚未打开。");
     setWindowTitle("编辑候选人信息");
     setFixedSize(470, 570);
     BuildControls();

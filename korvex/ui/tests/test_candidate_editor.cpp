@@ -60,6 +60,10 @@ TEST_F(CandidateEditor, NameChecks) {
     }
 }
 
+TEST_F(CandidateEditor, NeedsAnOpenDatabase) {
+    EXPECT_EQ(ErrorOf([&] { Editor(); }), "数据库尚未打开。");
+}
+
 TEST_F(CandidateEditor, NextIDIsTheHighestPlusOne) {
     OpenNew({});
     EXPECT_EQ(NextCandidateID(Db.Conn()), 1);
