@@ -140,8 +140,17 @@ TEST_F(CandidateEditor, ClearAndRenumber) {
     Db.Conn().Execute("update [abc] set [id]=7 where [id]=2");
     Db.Conn().Execute("update [abc] set [id]=3 where [id]=1");
     auto form = Editor();
+    // A pending edit is posted first; a refused one stops the renumbering.
+    Type(*form, 1, 1, "甲");
+    form->Renumber();
+    EXPECT_EQ(prompts_.errors, (std::vector<std::string>{"候选人姓名不能重复。"}));
+    EXPECT_EQ(IDs(), (std::vector<std::string>{"3", "7", "20"}));
+    Type(*form, 1, 1, "乙二");
     form->Renumber();
     EXPECT_EQ(IDs(), (std::vector<std::string>{"1", "2", "3"}));
+    EXPECT_EQ(Names(), (std::vector<std::string>{"甲", "乙二", "丙"}));
+    Type(*form, 1, 1, "乙");
+    form->PostRow();
     EXPECT_EQ(Names(), (std::vector<std::string>{"甲", "乙", "丙"}));
     EXPECT_EQ(form->Grid()->item(2, 0)->text().toStdString(), "3");
 
@@ -197,6 +206,16 @@ TEST_F(CandidateEditor, ARefusedImportStoresNothing) {
         EXPECT_FALSE(Db.Conn().InTransaction());
         EXPECT_EQ(form->Grid()->rowCount(), 0);
     }
+}
+
+TEST_F(CandidateEditor, AnUnreadableImportFileIsReported) {
+    OpenNew({});
+    auto form = Editor();
+    prompts_.fileAnswers = {Folder.File("missing.txt")};
+    form->ImportText();
+    ASSERT_EQ(prompts_.errors.size(), 1u);
+    EXPECT_NE(prompts_.errors[0].find("missing.txt"), std::string::npos) << prompts_.errors[0];
+    EXPECT_TRUE(Names().empty());
 }
 
 TEST(CandidateImportText, EncodingsAndLineEnds) {
