@@ -122,7 +122,7 @@ std::vector<std::string> DecodeImportLines(const std::string& bytes) {
         text = bytes.substr(3);
     else
         text = bytes;
-    if (!IsValidUtf8(text)) text = Gb18030ToUtf8(bytes);
+    if (!IsValidUtf8(text)) text = Gb18030ToUtf8(text);
     std::vector<std::string> lines;
     std::size_t start = 0;
     while (start < text.size()) {
