@@ -28,6 +28,12 @@
 
 #include "database/uBallotDB.h"
 #include "export/uQMExport.h"
+#include "templates/uBallotDrawing.h"
+#include "templates/uBallotTemplate.h"
+#include "templates/uBallotPrinting.h"
+#include "templates/uStandardLayout.h"
+#include "ui/uExternalTemplateEditor.h"
+#include "ui/unt_edit.h"
 #include "model/Errors.h"
 #include "model/ProgramFolder.h"
 #include "model/TextUtil.h"
@@ -130,8 +136,8 @@ void TMainForm::BuildControls() {
     FCmbWriteInSlots = new QComboBox(FTop);
     for (const char* n : {"0", "1", "2", "3", "4"}) FCmbWriteInSlots->addItem(n);
     FCmbWriteInSlots->setGeometry(347, 10, 55, 28);
-    Button(FTop, "生成标准选票", 420, 8, 115, 31);
-    Button(FTop, "打印选票", 543, 8, 90, 31);
+    connect(Button(FTop, "生成标准选票", 420, 8, 115, 31), &QPushButton::clicked, this, [this] { GenerateBallotAction(); });
+    connect(Button(FTop, "打印选票", 543, 8, 90, 31), &QPushButton::clicked, this, [this] { PrintBallotAction(); });
     FLblMaxSelect = Label(FTop, "应选人数：≤5", 650, 15, 110, 24);
     QFont bold = FLblMaxSelect->font();
     bold.setBold(true);
@@ -144,8 +150,10 @@ void TMainForm::BuildControls() {
     Label(FTop, "识别模板：", 12, 108, 65, 24);
     FCmbRecognitionTemplate = new QComboBox(FTop);
     FCmbRecognitionTemplate->setGeometry(78, 102, 465, 30);
-    Button(FTop, "新建外部模板", 552, 101, 120, 31);
-    Button(FTop, "编辑当前外部模板", 680, 101, 145, 31);
+    connect(Button(FTop, "新建外部模板", 552, 101, 120, 31), &QPushButton::clicked, this,
+            [this] { NewExternalTemplateAction(); });
+    connect(Button(FTop, "编辑当前外部模板", 680, 101, 145, 31), &QPushButton::clicked, this,
+            [this] { EditExternalTemplateAction(); });
 
     auto* body = new QHBoxLayout;
     body->setContentsMargins(0, 0, 0, 0);
@@ -246,7 +254,7 @@ void TMainForm::BuildControls() {
 
 void TMainForm::BuildPopupMenu() {
     FPopup = new QMenu(this);
-    FPopup->addAction(QStringLiteral("候选人编辑"));
+    connect(FPopup->addAction(QStringLiteral("候选人编辑")), &QAction::triggered, this, [this] { EditCandidatesAction(); });
     connect(FPopup->addAction(QStringLiteral("设置应选人数")), &QAction::triggered, this, [this] { SetMaxSelectAction(); });
     connect(FPopup->addAction(QStringLiteral("清零")), &QAction::triggered, this, [this] { ClearResultsAction(); });
     QMenu* exportMenu = FPopup->addMenu(QStringLiteral("导出"));
@@ -853,6 +861,111 @@ void TMainForm::WordBallotAction() {
     } catch (const std::exception& e) {
         FPrompts->Error(std::string("生成Word选票失败：") + e.what() + "\r\n请确认本机已安装 Microsoft Word。");
     }
+}
+
+namespace {
+constexpr const char* kDatabaseNotOpen = "程序目录下的 qm.mdb 尚未成功打开，请检查文件是否存在后重新启动程序。";
+}
+
+void TMainForm::GenerateBallotAction() {
+    if (!FDatabase->IsOpen()) {
+        FPrompts->Warning(kDatabaseNotOpen);
+        return;
+    }
+    const int slotCount = SelectedWriteInSlots();
+    const std::vector<TCandidateInfo> formal = FDatabase->LoadCandidates(false);
+    FGeneratedTemplate.reset();
+    FGeneratedTemplate =
+        GenerateStandardTemplate(formal, FEdTitle->text().toStdString(), FDatabase->ReadMaxSelect(5), slotCount);
+    std::error_code ec;
+    fs::create_directories(TemplatesFolder(), ec);
+    const std::string ini = (fs::path(TemplatesFolder()) / (FGeneratedTemplate->TemplateID + ".ini")).string();
+    SaveTemplate(*FGeneratedTemplate, ini);
+    const std::string preview = SaveBallotPreview(*FGeneratedTemplate, TemplatesFolder());
+    FScanPicture = QPixmap();
+    FScanPicture.load(Q(preview));
+    FImage->setPixmap(FScanPicture);
+    ResetZoom();
+    SetStatus(Format("已生成模板：%s（另选人数 %d）", FGeneratedTemplate->TemplateID.c_str(), FGeneratedTemplate->WriteInSlots));
+    FPrompts->Information(Format("标准选票和识别模板已生成（另选人数 %d）：", FGeneratedTemplate->WriteInSlots) + "\r\n" + ini +
+                          "\r\n" + preview);
+}
+
+void TMainForm::PrintBallotAction() {
+    if (!FGeneratedTemplate) {
+        FPrompts->Warning("请先生成标准选票。");
+        return;
+    }
+    const std::string answer = FPrompts->InputText("打印", "打印份数：", "1").value_or("1");  // cancel gives the default
+    const auto copies = ParseDecimalInt32(answer);
+    if (!copies || *copies <= 0) return;
+    try {
+        if (FPrinter) FPrinter(*FGeneratedTemplate, *copies);
+        else PrintBallot(*FGeneratedTemplate, *copies);
+    } catch (const std::exception& e) {
+        FPrompts->Error(std::string("打印失败：") + e.what());
+    }
+}
+
+void TMainForm::NewExternalTemplateAction() {
+    if (!FDatabase->IsOpen()) {
+        FPrompts->Warning("程序目录下的 qm.mdb 尚未成功打开。外部模板需要把票面候选人与当前数据库候选人绑定。");
+        return;
+    }
+    const int slotCount = SelectedWriteInSlots();
+    const auto reference =
+        FPrompts->OpenFile("图片|*.bmp;*.jpg;*.jpeg;*.png;*.tif;*.tiff|所有文件|*.*");
+    if (!reference) return;
+    std::string saved;
+    if (!NewExternalTemplate(this, TemplatesFolder(), *reference, slotCount, FDatabase->ReadMaxSelect(5),
+                             FEdTitle->text().toStdString(), FDatabase->LoadCandidates(false), *FPrompts, saved))
+        return;
+    FillRecognitionTemplates();
+    for (std::size_t i = 1; i < FRecognitionTemplateFiles.size(); ++i)
+        if (SameText(FRecognitionTemplateFiles[i], fs::absolute(saved).string())) {
+            FCmbRecognitionTemplate->setCurrentIndex(static_cast<int>(i));
+            break;
+        }
+    SetStatus("外部固定模板已保存：" + fs::path(saved).filename().string());
+    FPrompts->Information("外部模板制作完成。以后扫描这类选票时，在“识别模板”下拉框选择它即可。\r\n" + fs::absolute(saved).string());
+}
+
+void TMainForm::EditExternalTemplateAction() {
+    const std::string selected = SelectedTemplateFile();
+    if (selected.empty()) {
+        FPrompts->Information("请先在“识别模板”下拉框选择一个外部模板。");
+        return;
+    }
+    if (!FDatabase->IsOpen()) {
+        FPrompts->Warning(kDatabaseNotOpen);
+        return;
+    }
+    std::string saved;
+    if (!EditExternalTemplate(this, TemplatesFolder(), selected, FDatabase->LoadCandidates(false), *FPrompts, saved))
+        return;
+    FillRecognitionTemplates();
+    SetStatus("外部模板已更新：" + fs::path(saved).filename().string());
+}
+
+void TMainForm::EditCandidatesAction() {
+    if (!FDatabase->IsOpen()) {
+        FPrompts->Warning("数据库尚未打开。");
+        return;
+    }
+    const int details = FDatabase->GetDetailCount();
+    if (details > 0) {
+        if (!FPrompts->Confirm(Format("当前已有 %d 条计票明细。候选人姓名同时也是 detail 字段名，直接修改会破坏已有明细。\r\n\r\n"
+                                      "是否先清空计票结果（保留正式候选人）再进入候选人编辑？",
+                                      details)))
+            return;
+        FDatabase->ClearVotingResults(true);
+    }
+    EditCandidates(this, *FDatabase, *FPrompts);
+    // Whatever happened in the editor, the results restart and the ballot must be generated anew.
+    FDatabase->ClearVotingResults(true);
+    FGeneratedTemplate.reset();
+    FillRecognitionTemplates();
+    UpdateMaxSelectLabel();
 }
 
 }  // namespace korvex

@@ -3,6 +3,7 @@
 // commit. It holds no ballot logic of its own; it calls the libraries.
 #include <QMainWindow>
 #include <QPixmap>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -57,6 +58,11 @@ public:
     void CommitCurrent();
     void AutoCommit();
     void CycleCurrentMark();
+    void GenerateBallotAction();
+    void PrintBallotAction();
+    void NewExternalTemplateAction();
+    void EditExternalTemplateAction();
+    void EditCandidatesAction();
     void SetMaxSelectAction();
     void ClearResultsAction();
     void OcrSelfTestAction();
@@ -99,6 +105,11 @@ public:
     QLabel* MaxSelectLabel() const { return FLblMaxSelect; }
     QLabel* Picture() const { return FImage; }
     QMenu* PopupMenu() const { return FPopup; }
+    const TBallotTemplate* GeneratedTemplate() const { return FGeneratedTemplate.get(); }
+    QLineEdit* TitleEdit() const { return FEdTitle; }
+    QComboBox* WriteInSlotsCombo() const { return FCmbWriteInSlots; }
+    // Prints through this function instead of the default printer (tests print to PDF).
+    void SetPrinter(std::function<void(const TBallotTemplate&, int)> printer) { FPrinter = std::move(printer); }
     QProgressBar* Progress() const { return FProgress; }
     const QPixmap& ScanPicture() const { return FScanPicture; }
 
@@ -130,6 +141,7 @@ private:
     std::unique_ptr<IScanBackend> FScanBackend;
     std::unique_ptr<IScanDialogs> FScanDialogs;
     bool FFillingGrid = false;
+    std::function<void(const TBallotTemplate&, int)> FPrinter;
 
     QStatusBar* FStatus = nullptr;
     QWidget* FTop = nullptr;

@@ -5,9 +5,11 @@
 #include <QKeyEvent>
 #include <QProgressBar>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QStatusBar>
+#include <QTimer>
 #include <QTableWidget>
 #include <cstdlib>
 
@@ -15,6 +17,7 @@
 #include "ScriptedPrompts.h"
 #include "database/NewDatabase.h"
 #include "database/uBallotDB.h"
+#include "model/Errors.h"
 #include "model/tests/TempFolder.h"
 #include "templates/uBallotTemplate.h"
 #include "ui/uMain.h"
@@ -352,4 +355,68 @@ TEST_F(MainWindow, ExportsThroughTheSaveDialog) {
     ASSERT_EQ(prompts_->informations.size(), 1u) << (prompts_->errors.empty() ? "" : prompts_->errors.back());
     EXPECT_EQ(prompts_->informations[0], "数据已成功导出：\r\n" + home_.File("out/汇总.xls"));
     EXPECT_GT(std::filesystem::file_size(home_.File("out/汇总.xls")), 512u);
+}
+
+TEST_F(MainWindow, BallotAndEditorActionsRefuseWithoutDatabase) {
+    auto window = Open();
+    window->PrintBallotAction();
+    EXPECT_EQ(prompts_->warnings.back(), "请先生成标准选票。");
+    window->GenerateBallotAction();
+    EXPECT_EQ(prompts_->warnings.back(), "程序目录下的 qm.mdb 尚未成功打开，请检查文件是否存在后重新启动程序。");
+    window->NewExternalTemplateAction();
+    EXPECT_EQ(prompts_->warnings.back(), "程序目录下的 qm.mdb 尚未成功打开。外部模板需要把票面候选人与当前数据库候选人绑定。");
+    window->EditExternalTemplateAction();
+    EXPECT_EQ(prompts_->informations.back(), "请先在“识别模板”下拉框选择一个外部模板。");
+    window->EditCandidatesAction();
+    EXPECT_EQ(prompts_->warnings.back(), "数据库尚未打开。");
+    EXPECT_EQ(window->GeneratedTemplate(), nullptr);
+}
+
+TEST_F(MainWindow, GenerateThenPrintAndCandidateEditingClearsResults) {
+    MakeDatabase({"甲", "乙", "丙"});
+    auto window = Open();
+    window->WriteInSlotsCombo()->setCurrentText("2");
+    window->TitleEdit()->setText("第一届选举");
+    window->GenerateBallotAction();
+    ASSERT_NE(window->GeneratedTemplate(), nullptr);
+    const TBallotTemplate& t = *window->GeneratedTemplate();
+    EXPECT_EQ(t.WriteInSlots, 2);
+    EXPECT_EQ(t.Candidates.size(), 3u);
+    EXPECT_TRUE(std::filesystem::exists(home_.File("Templates/" + t.TemplateID + ".ini")));
+    EXPECT_TRUE(std::filesystem::exists(home_.File("Templates/" + t.TemplateID + "_preview.bmp")));
+    EXPECT_EQ(window->StatusText(), "已生成模板：" + t.TemplateID + "（另选人数 2）");
+    EXPECT_EQ(prompts_->informations.back().rfind("标准选票和识别模板已生成（另选人数 2）：\r\n", 0), 0u);
+    EXPECT_EQ(window->Picture()->pixmap().width(), 2480);
+
+    std::vector<int> printed;
+    window->SetPrinter([&](const TBallotTemplate&, int copies) { printed.push_back(copies); });
+    prompts_->inputAnswers = {std::nullopt, std::string("3"), std::string("x"), std::string("0")};
+    for (int i = 0; i < 4; ++i) window->PrintBallotAction();
+    EXPECT_EQ(printed, (std::vector<int>{1, 3}));  // a cancelled box prints one copy
+    window->SetPrinter([](const TBallotTemplate&, int) { throw EKorvexError("没有找到默认打印机。"); });
+    prompts_->inputAnswers = {std::string("1")};
+    window->PrintBallotAction();
+    EXPECT_EQ(prompts_->errors.back(), "打印失败：没有找到默认打印机。");
+
+    // Candidate editing: the editor is closed at once; details and write-ins go all the same.
+    window->AddImageFiles({home_.File("a.bmp")});
+    TScanItem& item = const_cast<TScanItem&>(*window->Items()[0]);
+    GiveResult(item, Template({"甲", "乙", "丙"}, 2, 1), {msApprove, msReject, msBlank}, "UID-E");
+    item.Recognition->WriteIns[0].Mark = msApprove;
+    item.Recognition->WriteIns[0].Name = "张三";
+    window->QueueList()->setCurrentRow(0);
+    window->ShowCurrentItem();
+    window->CommitCurrent();
+    ASSERT_EQ(window->Database().GetDetailCount(), 1);
+    ASSERT_EQ(window->Database().LoadCandidates(true).size(), 4u);
+    prompts_->confirmAnswers = {false, true};
+    window->EditCandidatesAction();  // "No": nothing happens
+    EXPECT_EQ(window->Database().GetDetailCount(), 1);
+    QTimer::singleShot(0, [] {
+        if (QWidget* editor = QApplication::activeModalWidget()) editor->close();
+    });
+    window->EditCandidatesAction();
+    EXPECT_EQ(window->Database().GetDetailCount(), 0);
+    EXPECT_EQ(window->Database().LoadCandidates(true).size(), 3u);
+    EXPECT_EQ(window->GeneratedTemplate(), nullptr);
 }
