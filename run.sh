@@ -51,14 +51,10 @@ test_all() {
   fi
 }
 
-demo() {
+demo() {  # [folder]: the demo's program folder (default build/demo)
   setup
   build
-  if [ -x build/bin/korvex-cli ]; then
-    build/bin/korvex-cli demo "${1:-$ROOT/build/demo}"
-  else
-    echo "demo: korvex-cli was not built" >&2; exit 1
-  fi
+  bash tools/demo/demo.sh "$ROOT/build" "${1:-$ROOT/build/demo}"
 }
 
 gui() {

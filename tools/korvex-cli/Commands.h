@@ -12,5 +12,10 @@ int Recognize(const std::vector<std::string>& args);
 int Commit(const std::vector<std::string>& args);
 int Scan(const std::vector<std::string>& args);
 int OcrSelfTest(const std::vector<std::string>& args);
+int Generate(const std::vector<std::string>& args);
+int Print(const std::vector<std::string>& args);
+int Export(const std::vector<std::string>& args);
+int Report(const std::vector<std::string>& args);
+int WordBallotCommand(const std::vector<std::string>& args);
 
 }  // namespace korvex::cli
