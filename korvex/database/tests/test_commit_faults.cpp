@@ -114,7 +114,9 @@ protected:
                 if (mark == "O") ++approvals;
             }
             EXPECT_EQ(tally, (TTally{tally.Name, zc, bzc, qq, tally.nxr}));
-            if (tally.nxr) EXPECT_GT(approvals, 0) << "write-in without a ballot approving it: " << tally.Name;
+            if (tally.nxr) {
+                EXPECT_GT(approvals, 0) << "write-in without a ballot approving it: " << tally.Name;
+            }
         }
     }
 };
@@ -136,7 +138,7 @@ TEST_F(CommitFaultTest, KilledCommitsLoseNothingAndCountNothingTwice) {
             CommitForever(Path, round, fds[1]);
         }
         close(fds[1]);
-        std::this_thread::sleep_for(std::chrono::microseconds(2000 + random() % 40000));
+        std::this_thread::sleep_for(std::chrono::microseconds(2000 + random() % 80000));
         kill(pid, SIGKILL);
         int status = 0;
         waitpid(pid, &status, 0);
