@@ -20,6 +20,8 @@ using namespace korvex::testing;
 namespace {
 
 const std::vector<std::string> kFormal = {"甲", "乙", "丙", "丁", "O'Neil", "戊"};
+// The child's first line: it has the database open and starts committing.
+const std::string kReady = "READY\n";
 const std::vector<std::string> kWriteInPool = {"王五", "赵六", "钱七", "孙八", "D'Arcy"};
 
 void WriteAll(int fd, const std::string& text) {
@@ -53,6 +55,7 @@ std::vector<std::string> Lines(const std::string& text) {
         TQMDatabase db;
         db.Open(path);
         const TBallotTemplate t = TemplateOf(db.LoadCandidates(false));
+        WriteAll(fd, kReady);
         std::mt19937 random(static_cast<unsigned>(round) * 7919u + 17u);
         for (int k = 0;; ++k) {
             std::string marks;
@@ -138,13 +141,17 @@ TEST_F(CommitFaultTest, KilledCommitsLoseNothingAndCountNothingTwice) {
             CommitForever(Path, round, fds[1]);
         }
         close(fds[1]);
-        std::this_thread::sleep_for(std::chrono::microseconds(2000 + random() % 80000));
+        // Waits until the child commits, so that the kills land in commits
+        // rather than in the child's start-up.
+        std::string ready(kReady.size(), '\0');
+        const bool started = read(fds[0], ready.data(), ready.size()) == static_cast<ssize_t>(ready.size());
+        std::this_thread::sleep_for(std::chrono::microseconds(random() % 60000));
         kill(pid, SIGKILL);
         int status = 0;
         waitpid(pid, &status, 0);
         const std::string output = ReadAll(fds[0]);
         close(fds[0]);
-        ASSERT_TRUE(WIFSIGNALED(status)) << "round " << round << ": " << output;
+        ASSERT_TRUE(started && ready == kReady && WIFSIGNALED(status)) << "round " << round << ": " << ready << output;
         for (const auto& line : Lines(output)) reported.insert(line);
         if (std::filesystem::exists(Path + "-journal")) ++killedInTransaction;
 
