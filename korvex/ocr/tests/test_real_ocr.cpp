@@ -1,0 +1,125 @@
+// The client against real OCR programs: Debian's tesseract through the
+// default external arguments, and the built Scrivane engine when it is there.
+#include <cstdlib>
+
+#include "NameImage.h"
+#include "OcrTestSupport.h"
+
+using namespace korvex;
+using namespace ocrtest;
+
+namespace {
+
+std::string FindOnPath(const std::string& program) {
+    const char* path = std::getenv("PATH");
+    std::istringstream dirs(path != nullptr ? path : "/usr/bin:/bin");
+    for (std::string dir; std::getline(dirs, dir, ':');) {
+        const fs::path candidate = fs::path(dir) / program;
+        if (!dir.empty() && ::access(candidate.c_str(), X_OK) == 0) return candidate.string();
+    }
+    return "";
+}
+
+using RealOcrTest = OcrTest;
+
+TEST(NameImage, RendersInk) {
+    const TRaster r = RenderName("张伟");
+    int dark = 0;
+    for (std::size_t i = 0; i < r.Pixels.size(); ++i) dark += r.Pixels[i] < 128;
+    EXPECT_GT(dark, 200) << "no glyphs were drawn (is fonts-noto-cjk installed?)";
+}
+
+TEST_F(RealOcrTest, TesseractReadsARenderedNameThroughTheDefaultArguments) {
+    const std::string tesseract = FindOnPath("tesseract");
+    ASSERT_NE(tesseract, "") << "tesseract is missing: install tesseract-ocr and tesseract-ocr-chi-sim";
+    const TScopedEnv oneThread("OMP_THREAD_LIMIT", "1");
+    WriteIni("Command=" + tesseract + "\r\nTextFileExtension=.txt\r\n");
+    TExternalOCR ocr(IniPath());
+    std::string description;
+    ASSERT_TRUE(ocr.IsAvailable(description)) << description;
+    EXPECT_EQ(description, "外部 OCR：" + tesseract);
+
+    for (const char* name : {"张伟", "王小明"}) {
+        std::string text;
+        double confidence = 0;
+        // Cropped close to the ink, as the recognizer hands names over: wide blank
+        // margins make the model read extra characters.
+        const int width = 40 * static_cast<int>(std::string(name).size() / 3) + 24;
+        ASSERT_TRUE(ocr.Recognize(RenderName(name, width, 56), text, confidence)) << ocr.LastError();
+        EXPECT_EQ(text, name);
+        EXPECT_DOUBLE_EQ(confidence, 0.85);  // tesseract gives no score
+    }
+    EXPECT_TRUE(WorkFolderEntries().empty());
+
+    std::string detail;
+    EXPECT_TRUE(ocr.SelfTest(detail));
+    EXPECT_EQ(detail, "外部 OCR：" + tesseract + "；命令文件存在（未定义统一自检协议）。");
+}
+
+// The engine built in this tree, with its runtime, model and dictionary beside it.
+std::string BuiltEngine(std::string& whyNot) {
+    const fs::path engine = fs::path(KORVEX_BINARY_DIR) / "scrivane" / "Scrivane";
+    for (const fs::path& p : {engine, engine.parent_path() / "libonnxruntime.so.1", engine.parent_path() / "model.onnx",
+                              engine.parent_path() / "character_dict.txt"}) {
+        if (!fs::exists(p)) {
+            whyNot = "the Scrivane engine is not built here: " + p.string() + " is missing";
+            return "";
+        }
+    }
+    return engine.string();
+}
+
+TEST_F(RealOcrTest, ScrivaneReadsARenderedName) {
+    std::string whyNot;
+    const std::string engine = BuiltEngine(whyNot);
+    if (engine.empty()) GTEST_SKIP() << whyNot;
+    WriteIni("Command=" + engine + "\r\n");
+    TExternalOCR ocr(IniPath());
+    for (const char* name : {"张伟", "王小明", "欧阳娜娜"}) {
+        std::string text;
+        double confidence = 0;
+        // Cropped close to the ink, as the recognizer hands names over: wide blank
+        // margins make the model read extra characters.
+        const int width = 40 * static_cast<int>(std::string(name).size() / 3) + 24;
+        ASSERT_TRUE(ocr.Recognize(RenderName(name, width, 56), text, confidence)) << ocr.LastError();
+        EXPECT_EQ(text, name);
+        EXPECT_GT(confidence, 0.5);
+        EXPECT_LE(confidence, 1.0);
+        EXPECT_EQ(ocr.BackendDescription(), "原生 Scrivane：" + engine);
+    }
+    EXPECT_TRUE(WorkFolderEntries().empty());
+}
+
+TEST_F(RealOcrTest, ScrivaneSelfTestPasses) {
+    std::string whyNot;
+    const std::string engine = BuiltEngine(whyNot);
+    if (engine.empty()) GTEST_SKIP() << whyNot;
+    WriteIni("Command=" + engine + "\r\n");
+    TExternalOCR ocr(IniPath());
+    std::string detail;
+    EXPECT_TRUE(ocr.SelfTest(detail)) << detail;
+    EXPECT_EQ(detail, "Scrivane 自检通过。\r\n原生 Scrivane：" + engine);
+    EXPECT_EQ(ocr.LastError(), "");
+}
+
+TEST_F(RealOcrTest, ScrivaneWithoutItsModelIsUnavailable) {
+    std::string whyNot;
+    const std::string engine = BuiltEngine(whyNot);
+    if (engine.empty()) GTEST_SKIP() << whyNot;
+    // A copy of the installation without the model.
+    const fs::path copy = Home() / "OCR";
+    fs::create_directories(copy);
+    for (const char* name : {"Scrivane", "libonnxruntime.so.1", "character_dict.txt"})
+        fs::copy_file(fs::path(engine).parent_path() / name, copy / name);
+    TExternalOCR ocr(IniPath());
+    std::string description;
+    EXPECT_FALSE(ocr.IsAvailable(description));
+    EXPECT_EQ(description, "Scrivane 目录缺少：model.onnx。应与 Scrivane 放在同一目录。");
+    std::string text;
+    double confidence = 1;
+    EXPECT_FALSE(ocr.Recognize(RenderName("张伟"), text, confidence));
+    EXPECT_EQ(ocr.LastError(), description);
+    EXPECT_EQ(text, "");
+}
+
+}  // namespace

@@ -1,0 +1,13 @@
+// The window tests run inside one QApplication on the offscreen platform; it
+// lives in main() so that it ends before Qt's own static objects do.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <cstdlib>
+
+int main(int argc, char** argv) {
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,107 @@
+#include "CliSupport.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+
+#include "database/uBallotDB.h"
+#include "model/Errors.h"
+#include "model/ProgramFolder.h"
+#include "model/TextUtil.h"
+
+namespace korvex::cli {
+
+TArgs::TArgs(std::vector<std::string> args, const std::vector<std::string>& valueOptions) {
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a.rfind("--", 0) != 0 || a == "--") {
+            rest_.push_back(a);
+            continue;
+        }
+        if (std::find(valueOptions.begin(), valueOptions.end(), a) != valueOptions.end()) {
+            if (i + 1 >= args.size()) throw EKorvexError("选项 " + a + " 缺少取值。/ option " + a + " needs a value.");
+            options_.emplace_back(a, args[++i]);
+        } else {
+            flags_.push_back(a);
+        }
+    }
+}
+
+std::optional<std::string> TArgs::Value(const std::string& name) const {
+    for (const auto& [n, v] : options_)
+        if (n == name) return v;
+    return std::nullopt;
+}
+
+bool TArgs::Flag(const std::string& name) const {
+    return std::find(flags_.begin(), flags_.end(), name) != flags_.end();
+}
+
+int TArgs::IntValue(const std::string& name, int defaultValue) const {
+    const auto v = Value(name);
+    if (!v) return defaultValue;
+    const auto n = ParseDecimalInt32(*v);
+    if (!n) throw EKorvexError("选项 " + name + " 需要整数：" + *v + " / option " + name + " needs a number.");
+    return *n;
+}
+
+std::string DatabaseFile() { return ProgramPath("qm.mdb"); }
+std::string ConfigFile() { return ProgramPath("Korvex.ini"); }
+std::string TemplatesFolder() { return ProgramPath("Templates"); }
+
+std::unique_ptr<TQMDatabase> OpenDatabase() {
+    const std::string path = DatabaseFile();
+    if (!std::filesystem::exists(path)) throw EKorvexError("程序目录下没有找到 qm.mdb：" + path);
+    auto db = std::make_unique<TQMDatabase>();
+    db->Open(path);
+    db->EnsureDetailTable();
+    return db;
+}
+
+std::string JsonString(const std::string& text) {
+    std::string out = "\"";
+    for (const unsigned char c : text) {
+        switch (c) {
+            case '"': out += "\\\""; break;
+            case '\\': out += "\\\\"; break;
+            case '\n': out += "\\n"; break;
+            case '\r': out += "\\r"; break;
+            case '\t': out += "\\t"; break;
+            default:
+                if (c < 0x20) out += Format("\\u%04x", c);
+                else out += static_cast<char>(c);
+        }
+    }
+    return out + "\"";
+}
+
+std::string LocalTimeText(const char* format) {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char text[64];
+    return std::strftime(text, sizeof text, format, &local) ? text : "";
+}
+
+namespace {
+bool gProgressShown = false;
+}
+
+void Progress(const std::string& text) {
+    if (!::isatty(STDERR_FILENO)) return;
+    std::fprintf(stderr, "\r\033[K%s", text.c_str());
+    std::fflush(stderr);
+    gProgressShown = true;
+}
+
+void EndProgress() {
+    if (!gProgressShown) return;
+    std::fprintf(stderr, "\r\033[K");
+    std::fflush(stderr);
+    gProgressShown = false;
+}
+
+}  // namespace korvex::cli

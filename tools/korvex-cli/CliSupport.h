@@ -1,0 +1,47 @@
+#pragma once
+// Shared pieces of the command line: options, the program folder's files,
+// JSON text and progress lines.
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace korvex {
+
+class TQMDatabase;
+
+namespace cli {
+
+// Arguments after the subcommand: "--name value" options and the rest in order.
+class TArgs {
+public:
+    TArgs(std::vector<std::string> args, const std::vector<std::string>& valueOptions);
+    std::optional<std::string> Value(const std::string& name) const;
+    bool Flag(const std::string& name) const;
+    int IntValue(const std::string& name, int defaultValue) const;  // raises for a non-number
+    const std::vector<std::string>& Rest() const { return rest_; }
+
+private:
+    std::vector<std::pair<std::string, std::string>> options_;
+    std::vector<std::string> flags_;
+    std::vector<std::string> rest_;
+};
+
+std::string DatabaseFile();   // the program folder's qm.mdb
+std::string ConfigFile();     // the program folder's Korvex.ini
+std::string TemplatesFolder();
+
+// The open counting database; raises when qm.mdb is missing or cannot be opened.
+std::unique_ptr<TQMDatabase> OpenDatabase();
+
+std::string JsonString(const std::string& text);
+
+// The local time now, formatted with strftime.
+std::string LocalTimeText(const char* format);
+
+// A progress line on a terminal; nothing when standard error is not one.
+void Progress(const std::string& text);
+void EndProgress();
+
+}  // namespace cli
+}  // namespace korvex

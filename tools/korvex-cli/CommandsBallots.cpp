@@ -1,0 +1,166 @@
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+
+#include "CliSupport.h"
+#include "Commands.h"
+#include "database/uBallotDB.h"
+#include "model/Errors.h"
+#include "model/ProgramFolder.h"
+#include "model/TextUtil.h"
+#include "ocr/uExternalOCR.h"
+#include "recognition/ReviewRules.h"
+#include "recognition/uRecognizer.h"
+#include "scanner/SaneBackend.h"
+#include "scanner/uWiaScanner.h"
+
+namespace korvex::cli {
+namespace {
+
+std::string StatusOf(const TRecognitionOutcome& o) {
+    if (!o.Success) return kStatusFailed;
+    return o.Recognition->NeedReview ? kStatusNeedsReview : kStatusRecognized;
+}
+
+std::string Number(double v) { return Format("%.4f", v); }
+
+std::string JsonLine(const std::string& file, const TRecognitionOutcome& o) {
+    std::string j = "{\"file\": " + JsonString(file) + ", \"status\": " + JsonString(StatusOf(o)) +
+                    ", \"error\": " + JsonString(o.ErrorText);
+    if (o.Success) {
+        const TBallotRecognition& r = *o.Recognition;
+        j += ", \"template_id\": " + JsonString(r.TemplateID) + ", \"rotation\": " + std::to_string(r.Rotation) +
+             ", \"deskew\": " + Number(r.DeskewAngle) + ", \"need_review\": " + (r.NeedReview ? "true" : "false");
+        j += ", \"candidates\": [";
+        for (std::size_t i = 0; i < r.Candidates.size(); ++i) {
+            const TCandidateVoteResult& c = r.Candidates[i];
+            j += (i ? ", " : "") + std::string("{\"id\": ") + std::to_string(c.CandidateID) + ", \"name\": " +
+                 JsonString(c.CandidateName) + ", \"mark\": " + JsonString(MarkStateToText(c.Mark)) +
+                 ", \"confidence\": " + Number(c.Confidence) + "}";
+        }
+        j += "], \"writeins\": [";
+        for (std::size_t i = 0; i < r.WriteIns.size(); ++i) {
+            const TWriteInVoteResult& w = r.WriteIns[i];
+            const int slot = i < o.Template->WriteIns.size() ? o.Template->WriteIns[i].SlotNo : static_cast<int>(i + 1);
+            j += (i ? ", " : "") + std::string("{\"slot\": ") + std::to_string(slot) + ", \"name\": " +
+                 JsonString(w.Name) + ", \"mark\": " + JsonString(MarkStateToText(w.Mark)) +
+                 ", \"mark_confidence\": " + Number(w.MarkConfidence) + ", \"name_confidence\": " +
+                 Number(w.NameConfidence) + ", \"ocr_attempted\": " + (w.NameOCRAttempted ? "true" : "false") +
+                 ", \"error\": " + JsonString(w.NameOCRError) + "}";
+        }
+        j += "]";
+    }
+    return j + "}";
+}
+
+std::string MarksSummary(const TBallotRecognition& r) {
+    std::string s;
+    for (const TCandidateVoteResult& c : r.Candidates) s += (s.empty() ? "" : " ") + c.CandidateName + "=" + MarkStateToText(c.Mark);
+    for (const TWriteInVoteResult& w : r.WriteIns)
+        if (w.Mark != msBlank || !TrimBlanks(w.Name).empty()) s += " 另选[" + w.Name + "]=" + MarkStateToText(w.Mark);
+    return s;
+}
+
+TRecognitionOutcome RecognizeFile(const std::string& file, const TArgs& a) {
+    return RecognizeBallot(file, TemplatesFolder(), ConfigFile(), a.Value("--template").value_or(""));
+}
+
+// Dialogs answered without asking: the named device (or the first), its settings as they are.
+class TAutoScanDialogs : public IScanDialogs {
+public:
+    explicit TAutoScanDialogs(std::string device) : device_(std::move(device)) {}
+    std::optional<std::string> SelectDevice(const std::vector<TScanDeviceInfo>& devices) override {
+        if (!device_.empty()) return device_;
+        return devices.front().Name;
+    }
+    bool ShowSettings(IScanDevice&) override { return true; }
+    void ProcessMessages() override { Progress("已扫描一页 / page scanned"); }
+
+private:
+    std::string device_;
+};
+
+}  // namespace
+
+int Recognize(const std::vector<std::string>& args) {
+    const TArgs a(args, {"--template"});
+    if (a.Rest().empty()) throw EKorvexError("请给出要识别的图片。/ no image given.");
+    const bool json = a.Flag("--json");
+    int failed = 0;
+    for (std::size_t i = 0; i < a.Rest().size(); ++i) {
+        const std::string& file = a.Rest()[i];
+        Progress(Format("正在识别 %zu / %zu ……", i + 1, a.Rest().size()));
+        const TRecognitionOutcome o = RecognizeFile(file, a);
+        EndProgress();
+        failed += o.Success ? 0 : 1;
+        if (json) std::printf("%s\n", JsonLine(file, o).c_str());
+        else if (o.Success) std::printf("%s\t%s\t%s\n", StatusOf(o).c_str(), file.c_str(), MarksSummary(*o.Recognition).c_str());
+        else std::printf("%s\t%s\t%s\n", StatusOf(o).c_str(), file.c_str(), o.ErrorText.c_str());
+        std::fflush(stdout);
+    }
+    return failed == 0 ? 0 : 3;
+}
+
+int Commit(const std::vector<std::string>& args) {
+    const TArgs a(args, {"--template"});
+    if (a.Rest().empty()) throw EKorvexError("请给出要入库的图片。/ no image given.");
+    auto db = OpenDatabase();
+    int committed = 0, review = 0, refused = 0;
+    for (std::size_t i = 0; i < a.Rest().size(); ++i) {
+        const std::string& file = a.Rest()[i];
+        Progress(Format("正在识别并入库 %zu / %zu ……", i + 1, a.Rest().size()));
+        const TRecognitionOutcome o = RecognizeFile(file, a);
+        EndProgress();
+        if (!o.Success) {
+            ++refused;
+            std::printf("识别失败\t%s\t%s\n", file.c_str(), o.ErrorText.c_str());
+            continue;
+        }
+        const auto blocker = CommitBlocker(*o.Recognition);
+        if (o.Recognition->NeedReview || blocker) {
+            ++review;
+            std::printf("待复核\t%s\n", file.c_str());
+            for (const std::string& note : ReviewNotes(*o.Template, *o.Recognition)) std::printf("\t%s\n", note.c_str());
+            continue;
+        }
+        const std::string type = SuggestBallotType(*o.Template, *o.Recognition).BallotType;
+        int detailID = 0;
+        bool structureChanged = false;
+        try {
+            db->CommitBallot(o.Template.get(), o.Recognition.get(), type, detailID, structureChanged);
+            ++committed;
+            std::printf("已入库\t%s\t%s\t明细号 %d\n", file.c_str(), type.c_str(), detailID);
+        } catch (const EKorvexError& e) {
+            ++refused;
+            std::printf("入库失败\t%s\t%s\n", file.c_str(), e.what());
+        }
+        std::fflush(stdout);
+    }
+    std::printf("入库 %d 张，待复核 %d 张，失败 %d 张。/ committed %d, review %d, refused %d\n", committed, review,
+                refused, committed, review, refused);
+    return refused == 0 ? 0 : 3;
+}
+
+int Scan(const std::vector<std::string>& args) {
+    const TArgs a(args, {"--device", "--dpi", "--max-pages"});
+    const std::string folder = (std::filesystem::path(ProgramPath("Scans")) / LocalTimeText("%Y%m%d_%H%M%S")).string();
+    TSaneBackend sane;
+    TAutoScanDialogs dialogs(a.Value("--device").value_or(""));
+    const auto files = ScanBatch(sane, dialogs, folder, a.IntValue("--dpi", 600), a.IntValue("--max-pages", 200));
+    EndProgress();
+    for (const std::string& f : files) std::printf("%s\n", f.c_str());
+    if (!a.Flag("--recognize")) return 0;
+    std::vector<std::string> recognizeArgs(files.begin(), files.end());
+    return Recognize(recognizeArgs);
+}
+
+int OcrSelfTest(const std::vector<std::string>&) {
+    TExternalOCR ocr(ConfigFile());
+    std::string detail;
+    const bool ok = ocr.SelfTest(detail);
+    std::printf("%s\n", detail.c_str());
+    if (!ok) throw EKorvexError(ocr.LastError().empty() ? detail : ocr.LastError());
+    return 0;
+}
+
+}  // namespace korvex::cli
