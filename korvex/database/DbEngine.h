@@ -4,6 +4,7 @@
 // table and column lists, one-level transactions and the workbook hook of
 // "select ... into [Excel 8.0;Database=...]" statements.
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -87,6 +88,10 @@ public:
     // Runs one statement; answers the number of rows it changed.
     virtual std::int64_t Execute(std::string_view sql) = 0;
     virtual std::unique_ptr<TDbQuery> OpenQuery(std::string_view sql) = 0;
+    // Runs a select and hands each row to visit in turn without keeping the
+    // rows (for reading whole tables); the row is valid during the call only.
+    using TRowVisitor = std::function<void(const std::vector<TDbValue>& row)>;
+    virtual void ForEachRow(std::string_view sql, const TRowVisitor& visit) = 0;
 
     // User tables only; a table's columns in table order.
     virtual std::vector<std::string> TableNames() = 0;

@@ -103,7 +103,7 @@ sqlite3* TSqliteConnection::Db() const {
 
 void TSqliteConnection::Raise() const { throw EDbError(sqlite3_errmsg(FDb), sqlite3_extended_errcode(FDb)); }
 
-TDbResult TSqliteConnection::RunSelect(const std::string& sql) {
+std::vector<std::string> TSqliteConnection::Run(const std::string& sql, const TRowVisitor& visit) {
     sqlite3* db = Db();
     std::size_t consumed = 0;
     Statement stmt(db, sql, consumed);
@@ -111,19 +111,30 @@ TDbResult TSqliteConnection::RunSelect(const std::string& sql) {
     if (!stmt.Get()) throw EDbError("查询语句为空。", SQLITE_MISUSE);
     if (!TrimBlanks(std::string_view(sql).substr(consumed)).empty())
         throw EDbError("一次只能执行一条语句。", SQLITE_MISUSE);
-    TDbResult result;
-    const int columns = sqlite3_column_count(stmt.Get());
-    for (int i = 0; i < columns; ++i) result.Columns.emplace_back(sqlite3_column_name(stmt.Get(), i));
+    std::vector<std::string> columns;
+    const int count = sqlite3_column_count(stmt.Get());
+    for (int i = 0; i < count; ++i) columns.emplace_back(sqlite3_column_name(stmt.Get(), i));
+    std::vector<TDbValue> row(static_cast<std::size_t>(count));
     for (;;) {
         const int rc = sqlite3_step(stmt.Get());
         if (rc == SQLITE_DONE) break;
         if (rc != SQLITE_ROW) Raise();
-        std::vector<TDbValue> row;
-        row.reserve(static_cast<std::size_t>(columns));
-        for (int i = 0; i < columns; ++i) row.push_back(ColumnValue(stmt.Get(), i));
-        result.Rows.push_back(std::move(row));
+        for (int i = 0; i < count; ++i) row[static_cast<std::size_t>(i)] = ColumnValue(stmt.Get(), i);
+        visit(row);
     }
+    return columns;
+}
+
+TDbResult TSqliteConnection::RunSelect(const std::string& sql) {
+    TDbResult result;
+    result.Columns = Run(sql, [&](const std::vector<TDbValue>& row) { result.Rows.push_back(row); });
     return result;
+}
+
+void TSqliteConnection::ForEachRow(std::string_view sql, const TRowVisitor& visit) {
+    const TTranslatedSql translated = TranslateAccessSql(sql);
+    if (translated.Workbook) throw EDbError("select … into 语句不返回记录。", SQLITE_MISUSE);
+    Run(translated.Sql, visit);
 }
 
 std::int64_t TSqliteConnection::Execute(std::string_view sql) {

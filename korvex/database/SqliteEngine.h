@@ -26,6 +26,7 @@ public:
 
     std::int64_t Execute(std::string_view sql) override;
     std::unique_ptr<TDbQuery> OpenQuery(std::string_view sql) override;
+    void ForEachRow(std::string_view sql, const TRowVisitor& visit) override;
     std::vector<std::string> TableNames() override;
     std::vector<std::string> ColumnNames(std::string_view table) override;
 
@@ -38,6 +39,8 @@ private:
     void OpenFile(const std::string& fileName, int flags);
     sqlite3* Db() const;
     TDbResult RunSelect(const std::string& sql);
+    // Runs one statement; answers its column names and hands each row to visit.
+    std::vector<std::string> Run(const std::string& sql, const TRowVisitor& visit);
     [[noreturn]] void Raise() const;
 
     sqlite3* FDb = nullptr;

@@ -1,5 +1,6 @@
 #include "database/uBallotDB.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -132,6 +133,25 @@ std::vector<TCandidateInfo> TQMDatabase::LoadCandidates(bool IncludeWriteIns) {
     return list;
 }
 
+std::vector<std::string> TQMDatabase::MissingDetailColumns(const std::vector<TCandidateInfo>& candidates) {
+    // One read of the column list instead of one per candidate; a name counts
+    // as present once an earlier candidate's column would have been added.
+    std::vector<std::string> known = TableExists("detail") ? FConn->ColumnNames("detail") : std::vector<std::string>{};
+    std::vector<std::string> missing;
+    for (const auto& c : candidates) {
+        const bool present = std::any_of(known.begin(), known.end(), [&](const std::string& k) { return SameText(k, c.Name); });
+        if (present) continue;
+        missing.push_back(c.Name);
+        known.push_back(c.Name);
+    }
+    return missing;
+}
+
+void TQMDatabase::AddDetailColumns(const std::vector<TCandidateInfo>& candidates) {
+    for (const auto& name : MissingDetailColumns(candidates))
+        FConn->Execute("alter table [detail] add column " + QuoteIdentifier(name) + " text(1)");
+}
+
 void TQMDatabase::EnsureCandidateColumn(const std::string& name) {
     if (!ColumnExists("detail", name))
         FConn->Execute("alter table [detail] add column " + QuoteIdentifier(name) + " text(1)");
@@ -141,7 +161,7 @@ void TQMDatabase::EnsureDetailTable() {
     RequireOpen();
     const auto candidates = LoadCandidates(true);
     if (TableExists("detail")) {
-        for (const auto& c : candidates) EnsureCandidateColumn(c.Name);
+        AddDetailColumns(candidates);
         return;
     }
     std::string sql = "create table [detail] ([id] autoincrement primary key,[票类型] text(6)";
@@ -168,10 +188,7 @@ bool TQMDatabase::IsScanCommitted(const std::string& ScanUID) {
 }
 
 bool TQMDatabase::SchemaComplete() {
-    if (!TableExists("detail") || !TableExists("OCR_Commit")) return false;
-    for (const auto& c : LoadCandidates(true))
-        if (!ColumnExists("detail", c.Name)) return false;
-    return true;
+    return TableExists("detail") && TableExists("OCR_Commit") && MissingDetailColumns(LoadCandidates(true)).empty();
 }
 
 void TQMDatabase::CheckTemplateAgainstDatabase(const TBallotTemplate* ATemplate) {
@@ -243,7 +260,7 @@ void TQMDatabase::WriteBallot(const TBallotTemplate& ATemplate, const TBallotRec
     }
 
     const auto candidates = LoadCandidates(true);
-    for (const auto& c : candidates) EnsureCandidateColumn(c.Name);
+    AddDetailColumns(candidates);
 
     if (BallotType == kAbstentionBallot) {
         FConn->Execute("insert into [detail] ([票类型]) values ('弃权票')");
@@ -267,20 +284,41 @@ void TQMDatabase::WriteBallot(const TBallotTemplate& ATemplate, const TBallotRec
 }
 
 void TQMDatabase::RecountTallies() {
-    for (const auto& c : LoadCandidates(true)) {
-        const std::string col = QuoteIdentifier(c.Name);
-        const std::string lit = QuoteSqlText(c.Name);
-        const auto zc = QueryInteger(
-            "select count([id]) as cnt from [detail] where [票类型]='有效票' and " + col + "='O'", "cnt");
-        FConn->Execute("update [abc] set [zc]=" + std::to_string(zc) + " where [xm]=" + lit);
-        const auto bzc = QueryInteger(
-            "select count([id]) as cnt from [detail] where [票类型]='有效票' and " + col + "='X'", "cnt");
-        FConn->Execute("update [abc] set [bzc]=" + std::to_string(bzc) + " where [xm]=" + lit);
-        const auto qq = QueryInteger(
-            "select count([id]) as cnt from [detail] where (([票类型]='有效票') or ([票类型]='弃权票')) and " + col + "=' '",
-            "cnt");
-        FConn->Execute("update [abc] set [qq]=" + std::to_string(qq) + " where [xm]=" + lit);
+    // Every tally is counted afresh from all of [detail] after every commit:
+    // per candidate the "O" and "X" cells of valid ballots and the blank
+    // cells of valid and abstention ballots; NULL cells and invalid ballots
+    // count nowhere. One pass over the table reads every cell once, instead of
+    // three count queries (three table scans) per candidate.
+    const auto candidates = LoadCandidates(true);
+    if (candidates.empty()) return;
+    std::string sql = "select [票类型]";
+    for (const auto& c : candidates) {
+        sql += ',';
+        sql += QuoteIdentifier(c.Name);
     }
+    struct TCount {
+        std::int64_t zc = 0, bzc = 0, qq = 0;
+    };
+    std::vector<TCount> counts(candidates.size());
+    // Marks compare as the engine's text comparison does: ASCII case ignored.
+    const auto is = [](const TDbValue& v, char mark) {
+        const auto* s = std::get_if<std::string>(&v);
+        return s && SameText(*s, std::string_view(&mark, 1));
+    };
+    FConn->ForEachRow(sql + " from [detail]", [&](const std::vector<TDbValue>& row) {
+        const auto* type = std::get_if<std::string>(&row[0]);
+        const bool valid = type && *type == kValidBallot;
+        if (!valid && !(type && *type == kAbstentionBallot)) return;
+        for (std::size_t i = 0; i < candidates.size(); ++i) {
+            const TDbValue& cell = row[i + 1];
+            if (valid && is(cell, 'O')) ++counts[i].zc;
+            else if (valid && is(cell, 'X')) ++counts[i].bzc;
+            else if (is(cell, ' ')) ++counts[i].qq;
+        }
+    });
+    for (std::size_t i = 0; i < candidates.size(); ++i)
+        FConn->Execute("update [abc] set [zc]=" + std::to_string(counts[i].zc) + ",[bzc]=" + std::to_string(counts[i].bzc) +
+                       ",[qq]=" + std::to_string(counts[i].qq) + " where [xm]=" + QuoteSqlText(candidates[i].Name));
 }
 
 void TQMDatabase::ClearVotingResults(bool RemoveWriteIns) {

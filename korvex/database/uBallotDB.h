@@ -50,6 +50,8 @@ private:
     bool TableExists(const std::string& name);
     bool ColumnExists(const std::string& table, const std::string& column);
     void EnsureCandidateColumn(const std::string& name);
+    std::vector<std::string> MissingDetailColumns(const std::vector<TCandidateInfo>& candidates);
+    void AddDetailColumns(const std::vector<TCandidateInfo>& candidates);
     void EnsureCommitTable();
     // [detail] with a column per candidate and [OCR_Commit] both exist.
     bool SchemaComplete();

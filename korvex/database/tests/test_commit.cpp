@@ -186,7 +186,7 @@ TEST_F(CommitTest, BadWriteInNamesAreRefusedOrStoredLiterally) {
         EXPECT_EQ(CommitError(r), c.error) << c.name;
         EXPECT_EQ(Db.LoadCandidates(true).size(), 1u) << "the first write-in went with the rollback";
     }
-    for (const std::string name : {thirty, std::string("x'); drop table abc; --"), std::string("\"quoted\"")}) {
+    for (const std::string& name : {thirty, std::string("x'); drop table abc; --"), std::string("\"quoted\"")}) {
         auto r = Ballot(Template, "X", "B" + std::to_string(++scan));
         AddWriteIn(r, 0, name);
         Commit(r);

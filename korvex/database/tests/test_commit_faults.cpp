@@ -117,7 +117,9 @@ protected:
                 if (mark == "O") ++approvals;
             }
             EXPECT_EQ(tally, (TTally{tally.Name, zc, bzc, qq, tally.nxr}));
-            if (tally.nxr) EXPECT_GT(approvals, 0) << "write-in without a ballot approving it: " << tally.Name;
+            if (tally.nxr) {
+                EXPECT_GT(approvals, 0) << "write-in without a ballot approving it: " << tally.Name;
+            }
         }
     }
 };
