@@ -12,6 +12,7 @@
 #include <QTimer>
 #include <QTableWidget>
 #include <cstdlib>
+#include <fstream>
 
 #include "QtTestApp.h"
 #include "ScriptedPrompts.h"
@@ -20,6 +21,7 @@
 #include "model/Errors.h"
 #include "model/tests/TempFolder.h"
 #include "templates/uBallotTemplate.h"
+#include "scanner/SaneBackend.h"
 #include "ui/uMain.h"
 
 using namespace korvex;
@@ -419,4 +421,32 @@ TEST_F(MainWindow, GenerateThenPrintAndCandidateEditingClearsResults) {
     EXPECT_EQ(window->Database().GetDetailCount(), 0);
     EXPECT_EQ(window->Database().LoadCandidates(true).size(), 3u);
     EXPECT_EQ(window->GeneratedTemplate(), nullptr);
+}
+
+// "WIA批量扫描" through SANE's virtual test device: a feeder batch of ten
+// pages is queued and every page goes through recognition. The operator's
+// settings (50 dpi here) carry to every page, which keeps the pages small.
+TEST_F(MainWindow, BatchScanQueuesAndRecognisesThePages) {
+    const std::string conf = home_.File("sane");
+    std::filesystem::create_directories(conf);
+    std::ofstream(conf + "/dll.conf") << "test\n";
+    std::ofstream(conf + "/test.conf") << "number_of_devices 1\nmode Color\ndepth 8\nresolution 300\n"
+                                          "geometry_min 0.0\ngeometry_max 300.0\ngeometry_quant 1.0\n"
+                                          "scan-source \"Automatic Document Feeder\"\ntest-picture \"Grid\"\n";
+    ::setenv("SANE_CONFIG_DIR", conf.c_str(), 1);
+    struct LowResolutionDialogs : IScanDialogs {
+        std::optional<std::string> SelectDevice(const std::vector<TScanDeviceInfo>&) override { return "test:0"; }
+        bool ShowSettings(IScanDevice& device) override { return device.SetOption("resolution", 50.0); }
+    };
+    auto window = Open();
+    window->SetScanner(std::make_unique<TSaneBackend>(), std::make_unique<LowResolutionDialogs>());
+    window->ScanAndRecognize();
+    ASSERT_EQ(window->Items().size(), 10u) << (prompts_->errors.empty() ? "" : prompts_->errors.back());
+    for (const auto& item : window->Items()) {
+        EXPECT_EQ(item->Status, "识别失败");  // a test pattern, not a ballot: recognised and refused
+        EXPECT_TRUE(std::filesystem::exists(item->FileName));
+    }
+    EXPECT_EQ(std::filesystem::path(window->Items()[9]->FileName).filename(), "scan_000010.bmp");
+    EXPECT_EQ(std::filesystem::path(window->Items()[0]->FileName).parent_path().parent_path(), home_.File("Scans"));
+    EXPECT_EQ(window->StatusText(), "WIA扫描并识别完成，共取得 10 张图片。");
 }
