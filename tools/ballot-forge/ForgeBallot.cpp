@@ -6,6 +6,7 @@
 #include <QPainter>
 
 #include "model/Errors.h"
+#include "model/JsonText.h"
 #include "model/TextUtil.h"
 #include "templates/uBallotTemplate.h"
 
@@ -172,23 +173,6 @@ void DrawFill(QImage& page, const TBallotTemplate& t, const TBallotFill& fill, T
         if (w.Name.empty() && w.Mark == TMarkStyle::Blank) continue;
         drawCell(t.WriteIns[j].MarkRect, w.Mark);
     }
-}
-
-std::string JsonString(const std::string& text) {
-    std::string out = "\"";
-    for (unsigned char c : text) {
-        switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
-            default:
-                if (c < 0x20) out += Format("\\u%04x", c);
-                else out += static_cast<char>(c);
-        }
-    }
-    return out + "\"";
 }
 
 std::string GroundTruthJson(const TBallotTemplate& t, std::uint64_t seed, const std::vector<TForgedScan>& scans) {

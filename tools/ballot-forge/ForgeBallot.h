@@ -54,6 +54,4 @@ struct TForgedScan {
 // write-ins and the geometry applied.
 std::string GroundTruthJson(const TBallotTemplate& ATemplate, std::uint64_t seed, const std::vector<TForgedScan>& scans);
 
-std::string JsonString(const std::string& text);
-
 }  // namespace korvex::forge

@@ -34,8 +34,6 @@ std::string TemplatesFolder();
 // The open counting database; raises when qm.mdb is missing or cannot be opened.
 std::unique_ptr<TQMDatabase> OpenDatabase();
 
-std::string JsonString(const std::string& text);
-
 // The local time now, formatted with strftime.
 std::string LocalTimeText(const char* format);
 

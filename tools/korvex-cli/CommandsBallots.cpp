@@ -7,6 +7,7 @@
 #include "database/uBallotDB.h"
 #include "model/Errors.h"
 #include "model/ProgramFolder.h"
+#include "model/JsonText.h"
 #include "model/TextUtil.h"
 #include "ocr/uExternalOCR.h"
 #include "recognition/ReviewRules.h"
