@@ -14,7 +14,8 @@
 
 namespace korvex::cli {
 
-TArgs::TArgs(std::vector<std::string> args, const std::vector<std::string>& valueOptions) {
+TArgs::TArgs(std::vector<std::string> args, const std::vector<std::string>& valueOptions,
+             const std::vector<std::string>& flagOptions) {
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         if (a.rfind("--", 0) != 0 || a == "--") {
@@ -22,10 +23,12 @@ TArgs::TArgs(std::vector<std::string> args, const std::vector<std::string>& valu
             continue;
         }
         if (std::find(valueOptions.begin(), valueOptions.end(), a) != valueOptions.end()) {
-            if (i + 1 >= args.size()) throw EKorvexError("选项 " + a + " 缺少取值。/ option " + a + " needs a value.");
+            if (i + 1 >= args.size()) throw EUsageError("选项 " + a + " 缺少取值。/ option " + a + " needs a value.");
             options_.emplace_back(a, args[++i]);
-        } else {
+        } else if (std::find(flagOptions.begin(), flagOptions.end(), a) != flagOptions.end()) {
             flags_.push_back(a);
+        } else {
+            throw EUsageError("未知的选项 / unknown option: " + a);
         }
     }
 }
@@ -44,8 +47,12 @@ int TArgs::IntValue(const std::string& name, int defaultValue) const {
     const auto v = Value(name);
     if (!v) return defaultValue;
     const auto n = ParseDecimalInt32(*v);
-    if (!n) throw EKorvexError("选项 " + name + " 需要整数：" + *v + " / option " + name + " needs a number.");
+    if (!n) throw EUsageError("选项 " + name + " 需要整数：" + *v + " / option " + name + " needs a number.");
     return *n;
+}
+
+void TArgs::RefuseRest() const {
+    if (!rest_.empty()) throw EUsageError("多余的参数 / unexpected argument: " + rest_.front());
 }
 
 std::string DatabaseFile() { return ProgramPath("qm.mdb"); }

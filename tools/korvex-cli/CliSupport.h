@@ -6,20 +6,32 @@
 #include <string>
 #include <vector>
 
+#include "model/Errors.h"
+
 namespace korvex {
 
 class TQMDatabase;
 
 namespace cli {
 
-// Arguments after the subcommand: "--name value" options and the rest in order.
+// A command line the subcommand cannot take (unknown option, missing value,
+// not a number); main() answers it with exit code 2.
+class EUsageError : public EKorvexError {
+public:
+    using EKorvexError::EKorvexError;
+};
+
+// Arguments after the subcommand: "--name value" options, "--name" flags and
+// the rest in order. Any other "--name" is refused.
 class TArgs {
 public:
-    TArgs(std::vector<std::string> args, const std::vector<std::string>& valueOptions);
+    TArgs(std::vector<std::string> args, const std::vector<std::string>& valueOptions,
+          const std::vector<std::string>& flagOptions = {});
     std::optional<std::string> Value(const std::string& name) const;
     bool Flag(const std::string& name) const;
     int IntValue(const std::string& name, int defaultValue) const;  // raises for a non-number
     const std::vector<std::string>& Rest() const { return rest_; }
+    void RefuseRest() const;  // for subcommands without positional arguments
 
 private:
     std::vector<std::pair<std::string, std::string>> options_;

@@ -28,7 +28,11 @@ std::string Number(double v) { return Format("%.4f", v); }
 std::string JsonLine(const std::string& file, const TRecognitionOutcome& o) {
     std::string j = "{\"file\": " + JsonString(file) + ", \"status\": " + JsonString(StatusOf(o)) +
                     ", \"error\": " + JsonString(o.ErrorText);
-    if (o.Success) {
+    // A failed image carries every field too, empty, so that each line has the same shape.
+    if (!o.Success)
+        return j + ", \"template_id\": \"\", \"rotation\": 0, \"deskew\": " + Number(0) +
+               ", \"need_review\": false, \"candidates\": [], \"writeins\": []}";
+    {
         const TBallotRecognition& r = *o.Recognition;
         j += ", \"template_id\": " + JsonString(r.TemplateID) + ", \"rotation\": " + std::to_string(r.Rotation) +
              ", \"deskew\": " + Number(r.DeskewAngle) + ", \"need_review\": " + (r.NeedReview ? "true" : "false");
@@ -84,8 +88,8 @@ private:
 }  // namespace
 
 int Recognize(const std::vector<std::string>& args) {
-    const TArgs a(args, {"--template"});
-    if (a.Rest().empty()) throw EKorvexError("请给出要识别的图片。/ no image given.");
+    const TArgs a(args, {"--template"}, {"--json"});
+    if (a.Rest().empty()) throw EUsageError("请给出要识别的图片。/ no image given.");
     const bool json = a.Flag("--json");
     int failed = 0;
     for (std::size_t i = 0; i < a.Rest().size(); ++i) {
@@ -104,7 +108,7 @@ int Recognize(const std::vector<std::string>& args) {
 
 int Commit(const std::vector<std::string>& args) {
     const TArgs a(args, {"--template"});
-    if (a.Rest().empty()) throw EKorvexError("请给出要入库的图片。/ no image given.");
+    if (a.Rest().empty()) throw EUsageError("请给出要入库的图片。/ no image given.");
     auto db = OpenDatabase();
     int committed = 0, review = 0, refused = 0;
     for (std::size_t i = 0; i < a.Rest().size(); ++i) {
@@ -143,7 +147,8 @@ int Commit(const std::vector<std::string>& args) {
 }
 
 int Scan(const std::vector<std::string>& args) {
-    const TArgs a(args, {"--device", "--dpi", "--max-pages"});
+    const TArgs a(args, {"--device", "--dpi", "--max-pages"}, {"--recognize"});
+    a.RefuseRest();
     const std::string folder = (std::filesystem::path(ProgramPath("Scans")) / LocalTimeText("%Y%m%d_%H%M%S")).string();
     TSaneBackend sane;
     TAutoScanDialogs dialogs(a.Value("--device").value_or(""));
@@ -155,7 +160,8 @@ int Scan(const std::vector<std::string>& args) {
     return Recognize(recognizeArgs);
 }
 
-int OcrSelfTest(const std::vector<std::string>&) {
+int OcrSelfTest(const std::vector<std::string>& args) {
+    TArgs(args, {}).RefuseRest();
     TExternalOCR ocr(ConfigFile());
     std::string detail;
     const bool ok = ocr.SelfTest(detail);

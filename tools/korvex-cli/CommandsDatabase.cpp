@@ -9,14 +9,18 @@ namespace korvex::cli {
 
 int NewDatabase(const std::vector<std::string>& args) {
     const TArgs a(args, {"--candidates"});
+    a.RefuseRest();
     std::vector<std::string> names;
-    if (const auto file = a.Value("--candidates")) names = ReadCandidateNamesFile(*file);
+    if (const auto file = a.Value("--candidates"))
+        for (std::string& name : ReadCandidateNamesFile(*file))
+            if (!name.empty()) names.push_back(std::move(name));  // blank lines name no one
     CreateCountingDatabase(DatabaseFile(), names);
     std::printf("已创建计票数据库 / created %s（候选人 %zu 人）\n", DatabaseFile().c_str(), names.size());
     return 0;
 }
 
-int Tally(const std::vector<std::string>&) {
+int Tally(const std::vector<std::string>& args) {
+    TArgs(args, {}).RefuseRest();
     auto db = OpenDatabase();
     auto q = db->Conn().OpenQuery("select [id],[xm],[zc],[bzc],[qq],[nxr] from [abc] order by [id]");
     std::printf("%-6s %-16s %8s %8s %8s  %s\n", "序号", "姓名", "赞成", "反对", "弃权", "另选人");

@@ -29,9 +29,11 @@ std::string LastGeneratedFile() { return (fs::path(TemplatesFolder()) / "last-ge
 
 int Generate(const std::vector<std::string>& args) {
     const TArgs a(args, {"--title", "--write-ins"});
+    a.RefuseRest();
+    const int writeIns = a.IntValue("--write-ins", 0);
     auto db = OpenDatabase();
     const auto t = GenerateStandardTemplate(db->LoadCandidates(false), a.Value("--title").value_or("选票"),
-                                            db->ReadMaxSelect(5), a.IntValue("--write-ins", 0));
+                                            db->ReadMaxSelect(5), writeIns);
     fs::create_directories(TemplatesFolder());
     const std::string ini = (fs::path(TemplatesFolder()) / (t->TemplateID + ".ini")).string();
     SaveTemplate(*t, ini);
@@ -44,12 +46,13 @@ int Generate(const std::vector<std::string>& args) {
 
 int Print(const std::vector<std::string>& args) {
     const TArgs a(args, {"--copies", "--pdf"});
+    a.RefuseRest();
+    const int copies = a.IntValue("--copies", 1);
+    if (copies <= 0) throw EKorvexError("打印份数必须大于 0。");
     std::ifstream last(LastGeneratedFile());
     std::string ini;
     if (!std::getline(last, ini) || ini.empty()) throw EKorvexError("请先生成标准选票。");
     const auto t = LoadTemplate(ini);
-    const int copies = a.IntValue("--copies", 1);
-    if (copies <= 0) throw EKorvexError("打印份数必须大于 0。");
     EnsureGuiApplication();
     try {
         if (const auto pdf = a.Value("--pdf")) {
@@ -68,15 +71,17 @@ int Print(const std::vector<std::string>& args) {
 }
 
 int Export(const std::vector<std::string>& args) {
-    if (args.size() != 2) throw EKorvexError("用法 / usage: export summary|summary-by-votes|detail|statistics FILE");
+    const TArgs a(args, {});
+    if (a.Rest().size() != 2) throw EUsageError("用法 / usage: export summary|summary-by-votes|detail|statistics FILE");
+    const std::string& kind = a.Rest()[0];
+    const std::string& file = a.Rest()[1];
+    if (kind != "summary" && kind != "summary-by-votes" && kind != "detail" && kind != "statistics")
+        throw EUsageError("未知的导出种类 / unknown export: " + kind);
     auto db = OpenDatabase();
-    const std::string& kind = args[0];
-    const std::string& file = args[1];
     if (kind == "summary") ExportSummary(*db, file, false);
     else if (kind == "summary-by-votes") ExportSummary(*db, file, true);
     else if (kind == "detail") ExportDetail(*db, file);
-    else if (kind == "statistics") ExportDetailStatistics(*db, file);
-    else throw EKorvexError("未知的导出种类 / unknown export: " + kind);
+    else ExportDetailStatistics(*db, file);
     std::printf("数据已成功导出 / exported: %s\n", file.c_str());
     return 0;
 }
@@ -93,7 +98,8 @@ TDocumentTarget QuietTarget() {
 }  // namespace
 
 int Report(const std::vector<std::string>& args) {
-    const TArgs a(args, {"--title"});
+    const TArgs a(args, {"--title"}, {"--by-votes"});
+    a.RefuseRest();
     auto db = OpenDatabase();
     const TSavedDocument saved = ElectionReport(*db, a.Value("--title").value_or("选票"), a.Flag("--by-votes"), QuietTarget());
     std::printf("%s\n", saved.FileName.c_str());
@@ -102,9 +108,11 @@ int Report(const std::vector<std::string>& args) {
 
 int WordBallotCommand(const std::vector<std::string>& args) {
     const TArgs a(args, {"--title", "--write-ins"});
+    a.RefuseRest();
+    const int writeIns = a.IntValue("--write-ins", 0);
     auto db = OpenDatabase();
-    const TSavedDocument saved = WordBallot(*db, a.Value("--title").value_or("选票"), db->ReadMaxSelect(5),
-                                            a.IntValue("--write-ins", 0), QuietTarget());
+    const TSavedDocument saved =
+        WordBallot(*db, a.Value("--title").value_or("选票"), db->ReadMaxSelect(5), writeIns, QuietTarget());
     std::printf("%s\n", saved.FileName.c_str());
     return 0;
 }

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "CliSupport.h"
 #include "Commands.h"
 #include "model/Errors.h"
 
@@ -11,8 +12,9 @@ using namespace korvex;
 
 namespace {
 
-void PrintUsage() {
-    std::fprintf(stderr,
+// The help on standard output when asked for, on standard error after a wrong command line.
+void PrintUsage(std::FILE* out) {
+    std::fprintf(out,
                  "用法 / usage: korvex-cli <command> [arguments]\n"
                  "程序目录 / program folder: $KORVEX_HOME, else the folder of korvex-cli\n"
                  "  new-database [--candidates FILE]   新建计票数据库 qm.mdb / create an empty counting database\n"
@@ -24,7 +26,7 @@ void PrintUsage() {
                  "  generate --title T --write-ins N   生成标准选票与识别模板 / the standard ballot and its template\n"
                  "  print --copies N [--pdf FILE]      打印标准选票 / print the last generated ballot\n"
                  "  export summary|summary-by-votes|detail|statistics FILE   导出 Excel / export a workbook\n"
-                 "  report [--by-votes]                生成选举报告单 / the election report (.docx)\n"
+                 "  report [--title T] [--by-votes]    生成选举报告单 / the election report (.docx)\n"
                  "  word-ballot [--title T] [--write-ins N]   生成Word选票 / the Word ballot (.docx)\n"
                  "退出码 / exit codes: 0 成功 success, 1 错误 error, 2 用法 usage, 3 部分图片失败 some images failed\n");
 }
@@ -33,7 +35,7 @@ void PrintUsage() {
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        PrintUsage();
+        PrintUsage(stderr);
         return 2;
     }
     const std::string command = argv[1];
@@ -51,10 +53,14 @@ int main(int argc, char** argv) {
         if (command == "report") return cli::Report(args);
         if (command == "word-ballot") return cli::WordBallotCommand(args);
         if (command == "help" || command == "--help" || command == "-h") {
-            PrintUsage();
+            PrintUsage(stdout);
             return 0;
         }
-        PrintUsage();
+        std::fprintf(stderr, "korvex-cli: 未知的命令 / unknown command: %s\n", command.c_str());
+        PrintUsage(stderr);
+        return 2;
+    } catch (const cli::EUsageError& e) {
+        std::fprintf(stderr, "korvex-cli %s: %s\n", command.c_str(), e.what());
         return 2;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "korvex-cli: %s\n", e.what());
