@@ -57,11 +57,17 @@ demo() {  # [folder]: the demo's program folder (default build/demo)
   bash tools/demo/demo.sh "$ROOT/build" "${1:-$ROOT/build/demo}"
 }
 
-gui() {
+gui() {  # the installed desktop program (build/install) on the demo folder (build/demo)
   setup
   build
-  if [ -x build/bin/Korvex ]; then exec build/bin/Korvex "$@"; fi
-  echo "gui: the desktop program is not built yet" >&2; exit 1
+  cmake --install build --prefix "$ROOT/build/install" > /dev/null
+  if [ ! -f build/demo/qm.mdb ]; then
+    echo "gui: no demo folder yet, running the demo first"
+    bash tools/demo/demo.sh "$ROOT/build" "$ROOT/build/demo"
+  fi
+  # A desktop session's display wins over the offscreen default run.sh sets for tests.
+  if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && [ "$QT_QPA_PLATFORM" = offscreen ]; then unset QT_QPA_PLATFORM; fi
+  KORVEX_HOME="$ROOT/build/demo" exec "$ROOT/build/install/bin/Korvex" "$@"
 }
 
 fuzz() {  # seconds per target (default 60)
