@@ -1,8 +1,11 @@
 // Korvex: the desktop program.
 #include <QApplication>
 #include <QMessageBox>
+#include <QTimer>
+#include <cstdio>
 #include <exception>
 
+#include "ui/StartupOptions.h"
 #include "ui/uMain.h"
 
 namespace {
@@ -28,7 +31,25 @@ int main(int argc, char** argv) {
     app.setApplicationName(QString::fromUtf8(korvex::kApplicationTitle));
     app.setApplicationDisplayName(QString::fromUtf8(korvex::kApplicationTitle));
     app.setProperty("helpFile", QString::fromUtf8("Varnel选举扫描计票工具.chm"));
+    const korvex::TStartupOptions options = korvex::ParseStartupOptions(app.arguments());
+    if (options.Help || !options.Error.empty()) {
+        if (!options.Error.empty()) std::fprintf(stderr, "%s\n", options.Error.c_str());
+        std::fprintf(options.Help ? stdout : stderr, "%s", korvex::StartupUsage().c_str());
+        return options.Help ? 0 : 2;
+    }
     korvex::TMainForm window;
     window.show();
-    return app.exec();
+    int status = 0;
+    // Once the window is up: queue the files given, and for automation recognise and save a picture.
+    QTimer::singleShot(0, &window, [&] {
+        try {
+            if (korvex::ApplyStartupOptions(window, options)) app.quit();
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "%s\n", e.what());
+            status = 1;
+            app.quit();
+        }
+    });
+    const int result = app.exec();
+    return status != 0 ? status : result;
 }
