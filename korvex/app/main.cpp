@@ -27,16 +27,19 @@ public:
 }  // namespace
 
 int main(int argc, char** argv) {
-    TKorvexApplication app(argc, argv);
-    app.setApplicationName(QString::fromUtf8(korvex::kApplicationTitle));
-    app.setApplicationDisplayName(QString::fromUtf8(korvex::kApplicationTitle));
-    app.setProperty("helpFile", QString::fromUtf8("Varnel选举扫描计票工具.chm"));
-    const korvex::TStartupOptions options = korvex::ParseStartupOptions(app.arguments());
+    // The command line is read before Qt starts, so that --help needs no display.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
+    const korvex::TStartupOptions options = korvex::ParseStartupOptions(arguments);
     if (options.Help || !options.Error.empty()) {
         if (!options.Error.empty()) std::fprintf(stderr, "%s\n", options.Error.c_str());
         std::fprintf(options.Help ? stdout : stderr, "%s", korvex::StartupUsage().c_str());
         return options.Help ? 0 : 2;
     }
+    TKorvexApplication app(argc, argv);
+    app.setApplicationName(QString::fromUtf8(korvex::kApplicationTitle));
+    app.setApplicationDisplayName(QString::fromUtf8(korvex::kApplicationTitle));
+    app.setProperty("helpFile", QString::fromUtf8("Varnel选举扫描计票工具.chm"));
     korvex::TMainForm window;
     window.show();
     int status = 0;
