@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The one entry point: setup, build, test, demo, gui, fuzz, bench.
+# The one entry point: setup, build, test, demo, gui, screenshots, fuzz, bench.
 set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 cd "$ROOT"
@@ -57,6 +57,12 @@ demo() {  # [folder]: the demo's program folder (default build/demo)
   bash tools/demo/demo.sh "$ROOT/build" "${1:-$ROOT/build/demo}"
 }
 
+screenshots() {  # [folder]: where the PNG files go (default build/screenshots)
+  setup
+  build
+  bash tools/demo/screenshots.sh "$ROOT/build" "${1:-$ROOT/build/screenshots}"
+}
+
 gui() {  # the installed desktop program (build/install) on the demo folder (build/demo)
   setup
   build
@@ -102,7 +108,8 @@ case "$cmd" in
   test) test_all ;;
   demo) demo "$@" ;;
   gui) gui "$@" ;;
+  screenshots) screenshots "$@" ;;
   fuzz) fuzz "$@" ;;
   bench) bench ;;
-  *) echo "usage: ./run.sh setup|build|test|demo|gui|fuzz [seconds]|bench" >&2; exit 2 ;;
+  *) echo "usage: ./run.sh setup|build|test|demo [folder]|gui [images]|screenshots [folder]|fuzz [seconds]|bench" >&2; exit 2 ;;
 esac

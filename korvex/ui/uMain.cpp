@@ -918,7 +918,8 @@ void TMainForm::NewExternalTemplateAction() {
     if (!reference) return;
     std::string saved;
     if (!NewExternalTemplate(this, TemplatesFolder(), *reference, slotCount, FDatabase->ReadMaxSelect(5),
-                             FEdTitle->text().toStdString(), FDatabase->LoadCandidates(false), *FPrompts, saved))
+                             FEdTitle->text().toStdString(), FDatabase->LoadCandidates(false), *FPrompts, saved,
+                             FEditorRunner))
         return;
     FillRecognitionTemplates();
     for (std::size_t i = 1; i < FRecognitionTemplateFiles.size(); ++i)
@@ -941,7 +942,8 @@ void TMainForm::EditExternalTemplateAction() {
         return;
     }
     std::string saved;
-    if (!EditExternalTemplate(this, TemplatesFolder(), selected, FDatabase->LoadCandidates(false), *FPrompts, saved))
+    if (!EditExternalTemplate(this, TemplatesFolder(), selected, FDatabase->LoadCandidates(false), *FPrompts, saved,
+                              FEditorRunner))
         return;
     FillRecognitionTemplates();
     SetStatus("外部模板已更新：" + fs::path(saved).filename().string());

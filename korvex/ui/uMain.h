@@ -30,6 +30,7 @@ class QWidget;
 namespace korvex {
 
 class TQMDatabase;
+class TExternalEditorForm;
 class IScanBackend;
 class IScanDialogs;
 
@@ -110,6 +111,8 @@ public:
     QComboBox* WriteInSlotsCombo() const { return FCmbWriteInSlots; }
     // Prints through this function instead of the default printer (tests print to PDF).
     void SetPrinter(std::function<void(const TBallotTemplate&, int)> printer) { FPrinter = std::move(printer); }
+    // Runs the external template editor instead of showing it modally (tests drive it).
+    void SetEditorRunner(std::function<void(TExternalEditorForm&)> run) { FEditorRunner = std::move(run); }
     QProgressBar* Progress() const { return FProgress; }
     const QPixmap& ScanPicture() const { return FScanPicture; }
 
@@ -142,6 +145,7 @@ private:
     std::unique_ptr<IScanDialogs> FScanDialogs;
     bool FFillingGrid = false;
     std::function<void(const TBallotTemplate&, int)> FPrinter;
+    std::function<void(TExternalEditorForm&)> FEditorRunner;
 
     QStatusBar* FStatus = nullptr;
     QWidget* FTop = nullptr;
