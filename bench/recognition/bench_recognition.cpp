@@ -212,6 +212,7 @@ int main(int argc, char** argv) {
                 quick ? " (quick run: too few marks for the goals)" : "");
     TTally total;
     std::map<std::string, TSpeed> speed;  // "std300", "std600", "ext300", "ext600"
+    std::map<std::string, TSpeed> speedByFormat;  // "std300_png", ...: where the time goes by file format
     double forgeSeconds = 0;
     int serial = 0;
     for (const TKind& k : kinds) {
@@ -239,13 +240,18 @@ int main(int argc, char** argv) {
 
                 cpu_set_t previous;
                 PinToOneCore(previous);
-                TSpeed& sp = speed[(k.External ? "ext" : "std") + std::to_string(dpi)];
+                const std::string speedKey = (k.External ? "ext" : "std") + std::to_string(dpi);
+                TSpeed& sp = speed[speedKey];
+                TSpeed& spFormat = speedByFormat[speedKey + "_" + formats[f]];
                 for (const TForgedScan& s : scans) {
                     const std::string file = o.OutputFolder + "/" + s.FileName;
                     const auto start = Clock::now();
                     const TRecognitionOutcome r = RecognizeBallot(file, templates, config, p.ManualFile);
-                    sp.Seconds += std::chrono::duration<double>(Clock::now() - start).count();
+                    const double took = std::chrono::duration<double>(Clock::now() - start).count();
+                    sp.Seconds += took;
                     ++sp.Ballots;
+                    spFormat.Seconds += took;
+                    ++spFormat.Ballots;
                     ++tally.Ballots;
                     const bool misread = r.Success && (r.Recognition->TemplateID != p.Template->TemplateID ||
                                                        r.Recognition->Rotation != 90 * s.Scan.QuarterTurns);
@@ -315,6 +321,10 @@ int main(int argc, char** argv) {
         }
         Print(kind + "_ballots_per_s_" + dpi + "dpi", rate, "ballots/s", note.c_str());
         Print(kind + "_ms_per_ballot_" + dpi + "dpi", sp.Ballots ? 1000.0 * sp.Seconds / sp.Ballots : 0.0, "ms");
+    }
+    for (const auto& [name, sp] : speedByFormat) {
+        const std::string kind = name.substr(0, 3), dpi = name.substr(3, 3), format = name.substr(7);
+        Print(kind + "_ms_per_ballot_" + dpi + "dpi_" + format, sp.Ballots ? 1000.0 * sp.Seconds / sp.Ballots : 0.0, "ms");
     }
     Print("forging_time", forgeSeconds, "s", " (not part of the figures above)");
 
