@@ -59,14 +59,15 @@ protected:
         return std::make_unique<TMainForm>(std::move(prompts));
     }
 
-    // Upright scans at 150 dpi (small and quick) of the fills, in order; full paths.
+    // Upright scans at 300 dpi of the fills, in order; full paths. (At 150 dpi the
+    // template code of a skewed page is not always readable.)
     std::vector<std::string> Forge(const TBallotTemplate& t, const QImage& blankPage,
                                    const std::vector<forge::TBallotFill>& fills, const std::string& folder,
                                    double perspective = 0.0) {
         forge::TForgeOptions o;
         o.OutputFolder = home_.File(folder);
         o.Seed = 11;
-        o.Dpi = 150;
+        o.Dpi = 300;
         o.QuarterTurns = 0;
         o.Perspective = perspective;
         o.Format = "png";

@@ -32,7 +32,7 @@ std::vector<std::string> CliTest::Forge(const std::string& templateFile, const s
     for (const std::string& m : marks) list << m << "\n";
     list.close();
     const TProgramRun run = RunProgram({KORVEX_FORGE, "standard", "--template", templateFile, "--out", folder, "--marks",
-                                        marksFile, "--seed", "13", "--dpi", "150", "--rotate",
+                                        marksFile, "--seed", "13", "--dpi", "300", "--rotate",
                                         std::to_string(90 * quarterTurns), "--blur", "0", "--format", format,
                                         "--hard", "0"},
                                        {{"QT_QPA_PLATFORM", "offscreen"}}, scratch_.File("forge"));

@@ -22,7 +22,8 @@ protected:
     // "generate": the template file it wrote.
     std::string Generate(const std::string& title, int writeIns) const;
     // Forged scans of the template, one per marks line (see ballot-forge's README),
-    // at 150 dpi with a light scan effect so that forging stays quick.
+    // at 300 dpi, the lowest resolution scanners are run at, with a light scan effect.
+    // (At 150 dpi a skewed, turned page's template code is not always readable.)
     std::vector<std::string> Forge(const std::string& templateFile, const std::vector<std::string>& marks,
                                    const std::string& folder, int quarterTurns = 0,
                                    const std::string& format = "png") const;
