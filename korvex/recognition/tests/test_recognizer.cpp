@@ -234,6 +234,22 @@ TEST_F(Recognizer, WriteInRules) {
     EXPECT_TRUE(o.Recognition->NeedReview);
 }
 
+TEST_F(Recognizer, AnUnreliableCrossStartsNoOCR) {
+    UseOCRScript("张三|0.93");
+    // The only cross is also circled: an ambiguous mark, not a reliable X.
+    TRaster page = DrawBallot(t_, {{msReject, msBlank, msBlank}, {msApprove, msBlank}, {true, false}});
+    DrawMark(page, t_.Candidates[0].MarkRect, msApprove);
+    const TRecognitionOutcome o = RecognizeBallot(Scan(page, "crossed-and-circled.bmp"), templates_, config_, "");
+    ASSERT_TRUE(o.Success) << o.ErrorText;
+    const TCandidateVoteResult& cross = o.Recognition->Candidates[0];
+    ASSERT_FALSE(cross.Mark == msReject && cross.Confidence >= 0.8)
+        << "the drawing must not read as a reliable X: " << MarkStateToText(cross.Mark) << " " << cross.Confidence;
+    EXPECT_FALSE(o.Recognition->WriteIns[0].NameOCRAttempted);
+    EXPECT_EQ(o.Recognition->WriteIns[0].NameOCRError, "正式候选人中没有可靠的反对票X，按规则未执行另选人OCR。");
+    EXPECT_TRUE(o.Recognition->NeedReview);
+    EXPECT_EQ(OCRCalls(), 0);
+}
+
 TEST_F(Recognizer, UnavailableOCRGivesItsReason) {
     std::ofstream(config_) << "[OCR]\nCommand=" << dir_.File("no-such-ocr") << "\n";
     const Ballot b{{msReject, msBlank, msBlank}, {msApprove, msBlank}, {true, false}};
