@@ -2,10 +2,12 @@
 // default external arguments, and the built Scrivane engine when it is there.
 #include <cstdlib>
 
+#include "ocr/tests/BuiltEngine.h"
 #include "NameImage.h"
 #include "OcrTestSupport.h"
 
 using namespace korvex;
+using korvex::testing::BuiltEngine;
 using namespace ocrtest;
 
 namespace {
@@ -54,19 +56,6 @@ TEST_F(RealOcrTest, TesseractReadsARenderedNameThroughTheDefaultArguments) {
     std::string detail;
     EXPECT_TRUE(ocr.SelfTest(detail));
     EXPECT_EQ(detail, "外部 OCR：" + tesseract + "；命令文件存在（未定义统一自检协议）。");
-}
-
-// The engine built in this tree, with its runtime, model and dictionary beside it.
-std::string BuiltEngine(std::string& whyNot) {
-    const fs::path engine = fs::path(KORVEX_BINARY_DIR) / "scrivane" / "Scrivane";
-    for (const fs::path& p : {engine, engine.parent_path() / "libonnxruntime.so.1", engine.parent_path() / "model.onnx",
-                              engine.parent_path() / "character_dict.txt"}) {
-        if (!fs::exists(p)) {
-            whyNot = "the Scrivane engine is not built here: " + p.string() + " is missing";
-            return "";
-        }
-    }
-    return engine.string();
 }
 
 TEST_F(RealOcrTest, ScrivaneReadsARenderedName) {

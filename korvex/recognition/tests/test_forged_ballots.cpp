@@ -8,6 +8,7 @@
 #include <fstream>
 #include <functional>
 
+#include "ocr/tests/BuiltEngine.h"
 #include "ExternalBallot.h"
 #include "ForgeRun.h"
 #include "model/tests/TempFolder.h"
@@ -18,6 +19,7 @@
 #include "templates/uStandardLayout.h"
 
 using namespace korvex;
+using korvex::testing::BuiltEngine;
 using namespace korvex::forge;
 namespace fs = std::filesystem;
 
@@ -199,19 +201,6 @@ TEST_F(ForgedBallots, ExternalModeOneByEitherName) {
     const TRecognitionOutcome zone = RecognizeBallot(ScanPath(scan), templates_, config_, file);
     ASSERT_TRUE(zone.Success) << zone.ErrorText;
     EXPECT_TRUE(zone.Recognition->NeedReview);
-}
-
-// The engine built in this tree, with its runtime, model and dictionary beside it.
-std::string BuiltEngine(std::string& whyNot) {
-    const fs::path engine = fs::path(KORVEX_BINARY_DIR) / "scrivane" / "Scrivane";
-    for (const fs::path& p : {engine, engine.parent_path() / "libonnxruntime.so.1", engine.parent_path() / "model.onnx",
-                              engine.parent_path() / "character_dict.txt"}) {
-        if (!fs::exists(p)) {
-            whyNot = "the Scrivane engine is not built here: " + p.string() + " is missing";
-            return "";
-        }
-    }
-    return engine.string();
 }
 
 TEST_F(ForgedBallots, ScrivaneReadsAHandwrittenWriteIn) {
