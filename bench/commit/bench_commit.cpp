@@ -63,15 +63,16 @@ struct Fixture {
         conn.BeginTrans();
         for (int i = 0; i < count; ++i) {
             const auto r = NextBallot();
-            std::string columns = "[票类型]", values = "'有效票'";
+            std::string columns = "[票类型]", values = "?";
+            TDbParams params{std::string(kValidBallot)};
             for (const auto& c : r.Candidates) {
                 columns += ',';
                 columns += TQMDatabase::QuoteIdentifier(c.CandidateName);
-                values += ',';
-                values += TQMDatabase::QuoteSqlText(MarkStateToDbCode(c.Mark));
+                values += ",?";
+                params.emplace_back(MarkStateToDbCode(c.Mark));
             }
-            conn.Execute("insert into [detail] (" + columns + ") values (" + values + ")");
-            conn.Execute("insert into [OCR_Commit] ([ScanUID],[DetailID]) values ('" + r.ScanUID + "',@@identity)");
+            conn.Execute("insert into [detail] (" + columns + ") values (" + values + ")", params);
+            conn.Execute("insert into [OCR_Commit] ([ScanUID],[DetailID]) values (?,@@identity)", {r.ScanUID});
         }
         conn.CommitTrans();
     }

@@ -3,6 +3,7 @@
 #include <cctype>
 #include <vector>
 
+#include "database/DbEngine.h"
 #include "model/TextUtil.h"
 
 namespace korvex {
@@ -92,7 +93,7 @@ public:
             if (IsSignificant(T[k])) Sig.push_back(k);
     }
 
-    TTranslatedSql Run() {
+    TTranslatedSql Run(std::string_view accessSql) {
         TTranslatedSql result;
         const bool ddl = Sig.size() >= 2 && (IsWord(T[Sig[0]], "create") || IsWord(T[Sig[0]], "alter")) &&
                          IsWord(T[Sig[1]], "table");
@@ -102,6 +103,8 @@ public:
             Token& t = T[Sig[s]];
             if (t.Kind == TokKind::Punct && t.Text == "(") ++depth;
             if (t.Kind == TokKind::Punct && t.Text == ")") --depth;
+            RefuseDifferingForm(s, result, accessSql);
+            if (IsParameter(t)) ++result.ParameterCount;
             if (select && depth == 0 && !result.Workbook && IsWord(t, "into")) {
                 if (auto target = WorkbookTargetAt(s)) {
                     result.Workbook = std::move(target);
@@ -121,6 +124,26 @@ public:
     }
 
 private:
+    static bool IsParameter(const Token& t) { return t.Kind == TokKind::Punct && t.Text == "?"; }
+
+    // The forms of the header's refused list.
+    void RefuseDifferingForm(std::size_t s, TTranslatedSql& result, std::string_view accessSql) const {
+        const Token& t = T[Sig[s]];
+        if (t.Kind == TokKind::Punct && t.Text == "&")
+            throw EDbError("不支持 Access 的 & 文字连接（本数据库中含义不同）：" + std::string(accessSql), 0);
+        if (t.Kind == TokKind::Quoted)
+            throw EDbError("不支持双引号括起的文字（Access 中是文字，本数据库中是名称）：" + std::string(accessSql), 0);
+        if (!IsWord(t, "like")) return;
+        const Token* pattern = s + 1 < Sig.size() ? &T[Sig[s + 1]] : nullptr;
+        if (pattern && IsParameter(*pattern)) {
+            result.LikeParameters.push_back(result.ParameterCount);
+        } else if (!pattern || pattern->Kind != TokKind::String) {
+            throw EDbError("like 的模式只能是文字或参数：" + std::string(accessSql), 0);
+        } else if (pattern->Text.find('*') != std::string::npos) {
+            throw EDbError("不支持 like 模式中的 *（Access 的通配符，本数据库中是普通字符）：" + std::string(accessSql), 0);
+        }
+    }
+
     std::string ColumnName(std::size_t s) const {
         const Token& n = T[Sig[s - 1]];
         return n.Kind == TokKind::Bracket ? n.Name : n.Kind == TokKind::Quoted ? n.Text.substr(1, n.Text.size() - 2) : n.Text;
@@ -139,6 +162,8 @@ private:
                 Blank(s + 1);
                 Blank(s + 2);
             }
+        } else if (IsWord(t, "memo") || IsWord(t, "longtext")) {
+            t.Text = "text collate nocase";
         } else if (IsWord(t, "long")) {
             t.Text = "integer";
         } else if (IsWord(t, "text")) {
@@ -168,9 +193,9 @@ private:
         const std::size_t key = upper.find("DATABASE=");
         if (key == std::string::npos) return std::nullopt;
         TWorkbookTarget target;
+        // The path is the rest of the bracket as it stands: a file name may hold ";" and quotes.
         target.Path = file.Name.substr(key + 9);
-        const std::size_t semicolon = target.Path.find(';');
-        if (semicolon != std::string::npos) target.Path.resize(semicolon);
+        if (target.Path.empty()) throw EDbError("Excel 目标没有文件名。", 0);
         target.Sheet = sheet.Name;
         if (target.Sheet.size() >= 2 && target.Sheet.front() == '<' && target.Sheet.back() == '>')
             target.Sheet = target.Sheet.substr(1, target.Sheet.size() - 2);
@@ -186,6 +211,6 @@ private:
 
 }  // namespace
 
-TTranslatedSql TranslateAccessSql(std::string_view accessSql) { return Translator(Tokenize(accessSql)).Run(); }
+TTranslatedSql TranslateAccessSql(std::string_view accessSql) { return Translator(Tokenize(accessSql)).Run(accessSql); }
 
 }  // namespace korvex

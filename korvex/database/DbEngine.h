@@ -1,8 +1,17 @@
 #pragma once
 // The database engine as the counting database sees it: one connection that
-// runs Access-dialect SQL text, forward queries with typed field access,
-// table and column lists, one-level transactions and the workbook hook of
-// "select ... into [Excel 8.0;Database=...]" statements.
+// runs Access-dialect SQL text with bound parameters, forward queries with
+// typed field access, table and column lists, one-level transactions and the
+// workbook hook of "select ... into [Excel 8.0;Database=...]" statements.
+//
+// Parameters: every value a person typed or a file supplied (a name, a path, a
+// scan identity, a ballot type, a mark) is bound, never written into the SQL
+// text. A statement marks each value with a positional "?" outside strings and
+// brackets; the values follow in the order of the marks, each typed (NULL,
+// integer, real, text). Names of tables and columns stay in the text, bracketed
+// by TQMDatabase::QuoteIdentifier. An engine runs the values through its own
+// binding (sqlite3_bind_* here) and refuses a statement whose marks and values
+// do not pair up.
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -76,6 +85,9 @@ public:
                             const std::vector<std::vector<TDbValue>>& rows) = 0;
 };
 
+// The values of a statement's "?" marks, in order.
+using TDbParams = std::vector<TDbValue>;
+
 class TDbConnection {
 public:
     virtual ~TDbConnection() = default;
@@ -86,16 +98,23 @@ public:
     virtual bool Connected() const = 0;
 
     // Runs one statement; answers the number of rows it changed.
-    virtual std::int64_t Execute(std::string_view sql) = 0;
-    virtual std::unique_ptr<TDbQuery> OpenQuery(std::string_view sql) = 0;
+    std::int64_t Execute(std::string_view sql, const TDbParams& params = {}) { return ExecuteSql(sql, params); }
+    std::unique_ptr<TDbQuery> OpenQuery(std::string_view sql, const TDbParams& params = {}) {
+        return OpenSql(sql, params);
+    }
     // Runs a select and hands each row to visit in turn without keeping the
     // rows (for reading whole tables); the row is valid during the call only.
     using TRowVisitor = std::function<void(const std::vector<TDbValue>& row)>;
-    virtual void ForEachRow(std::string_view sql, const TRowVisitor& visit) = 0;
+    void ForEachRow(std::string_view sql, const TRowVisitor& visit, const TDbParams& params = {}) {
+        EachRowSql(sql, params, visit);
+    }
 
     // User tables only; a table's columns in table order.
     virtual std::vector<std::string> TableNames() = 0;
     virtual std::vector<std::string> ColumnNames(std::string_view table) = 0;
+    // The most characters a text column holds; 0 when it has no limit, is not
+    // a text column or does not exist.
+    virtual std::size_t TextColumnLimit(std::string_view table, std::string_view column) = 0;
 
     // One level: BeginTrans inside a transaction raises EDbError. A write
     // transaction waits for other programs' writers (busy timeout).
@@ -106,6 +125,11 @@ public:
 
     void SetWorkbookWriter(std::unique_ptr<IWorkbookWriter> writer) { FWorkbookWriter = std::move(writer); }
     IWorkbookWriter* WorkbookWriter() const { return FWorkbookWriter.get(); }
+
+protected:
+    virtual std::int64_t ExecuteSql(std::string_view sql, const TDbParams& params) = 0;
+    virtual std::unique_ptr<TDbQuery> OpenSql(std::string_view sql, const TDbParams& params) = 0;
+    virtual void EachRowSql(std::string_view sql, const TDbParams& params, const TRowVisitor& visit) = 0;
 
 private:
     std::unique_ptr<IWorkbookWriter> FWorkbookWriter;

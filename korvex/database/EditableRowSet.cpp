@@ -1,23 +1,11 @@
 #include "database/EditableRowSet.h"
 
 #include <algorithm>
-#include <cstdio>
 
 #include "database/uBallotDB.h"
 #include "model/TextUtil.h"
 
 namespace korvex {
-
-std::string SqlLiteral(const TDbValue& value) {
-    if (DbIsNull(value)) return "null";
-    if (const auto* i = std::get_if<std::int64_t>(&value)) return std::to_string(*i);
-    if (const auto* d = std::get_if<double>(&value)) {
-        char text[40];
-        std::snprintf(text, sizeof text, "%.17g", *d);
-        return text;
-    }
-    return TQMDatabase::QuoteSqlText(std::get<std::string>(value));
-}
 
 TEditableRowSet::TEditableRowSet(TDbConnection& conn, std::string table, std::string sql)
     : FConn(conn), FTable(std::move(table)), FSql(std::move(sql)) {}
@@ -106,7 +94,7 @@ void TEditableRowSet::Edit() {
     FState = rsEdit;
 }
 
-std::string TEditableRowSet::MatchOriginal(const std::vector<TDbValue>& row) const {
+std::string TEditableRowSet::MatchOriginal(const std::vector<TDbValue>& row, TDbParams& params) const {
     std::string where;
     for (std::size_t i = 0; i < FColumns.size(); ++i) {
         if (!where.empty()) where += " and ";
@@ -114,8 +102,8 @@ std::string TEditableRowSet::MatchOriginal(const std::vector<TDbValue>& row) con
         if (DbIsNull(row[i])) {
             where += " is null";
         } else {
-            where += '=';
-            where += SqlLiteral(row[i]);
+            where += "=?";
+            params.push_back(row[i]);
         }
     }
     return where;
@@ -128,26 +116,28 @@ void TEditableRowSet::Post() {
     const std::string table = TQMDatabase::QuoteIdentifier(FTable);
     if (FState == rsInsert) {
         std::string names, values;
+        TDbParams params;
         for (std::size_t i = 0; i < FColumns.size(); ++i) {
             if (DbIsNull(FBuffer[i])) continue;
             if (!names.empty()) names += ",", values += ",";
             names += TQMDatabase::QuoteIdentifier(FColumns[i]);
-            values += SqlLiteral(FBuffer[i]);
+            values += '?';
+            params.push_back(FBuffer[i]);
         }
-        FConn.Execute("insert into " + table + " (" + names + ") values (" + values + ")");
+        FConn.Execute("insert into " + table + " (" + names + ") values (" + values + ")", params);
         FRows.push_back(FBuffer);
         FCurrent = static_cast<int>(FRows.size()) - 1;
     } else {
         std::vector<TDbValue>& original = FRows.at(static_cast<std::size_t>(FCurrent));
         std::string assignments;
+        TDbParams params(FBuffer.begin(), FBuffer.end());
         for (std::size_t i = 0; i < FColumns.size(); ++i) {
             if (!assignments.empty()) assignments += ",";
             assignments += TQMDatabase::QuoteIdentifier(FColumns[i]);
-            assignments += '=';
-            assignments += SqlLiteral(FBuffer[i]);
+            assignments += "=?";
         }
-        const std::int64_t changed =
-            FConn.Execute("update " + table + " set " + assignments + " where " + MatchOriginal(original));
+        const std::string where = MatchOriginal(original, params);
+        const std::int64_t changed = FConn.Execute("update " + table + " set " + assignments + " where " + where, params);
         if (changed == 0) throw EDbError("该行已被其他用户修改或删除，未能保存。", 0);
         original = FBuffer;
     }
@@ -172,8 +162,9 @@ void TEditableRowSet::Delete() {
     Cancel();
     if (FCurrent < 0) throw EDbError("没有可删除的行。", 0);
     const auto row = FRows.begin() + FCurrent;
-    const std::int64_t changed =
-        FConn.Execute("delete from " + TQMDatabase::QuoteIdentifier(FTable) + " where " + MatchOriginal(*row));
+    TDbParams params;
+    const std::string where = MatchOriginal(*row, params);
+    const std::int64_t changed = FConn.Execute("delete from " + TQMDatabase::QuoteIdentifier(FTable) + " where " + where, params);
     if (changed == 0) throw EDbError("该行已被其他用户修改或删除，未能删除。", 0);
     FRows.erase(row);
     FCurrent = FRows.empty() ? -1 : std::min(FCurrent, static_cast<int>(FRows.size()) - 1);

@@ -60,7 +60,8 @@ public:
 private:
     void RequireActive() const;
     std::size_t ColumnIndex(const std::string& name) const;
-    std::string MatchOriginal(const std::vector<TDbValue>& row) const;
+    // The where clause that finds the row as it was read; its values go to params.
+    std::string MatchOriginal(const std::vector<TDbValue>& row, TDbParams& params) const;
     void ReadRows();
 
     TDbConnection& FConn;
@@ -72,8 +73,5 @@ private:
     TRowSetState FState = rsInactive;
     int FCurrent = -1;
 };
-
-// A value as an Access SQL literal: NULL, a number or a quoted text.
-std::string SqlLiteral(const TDbValue& value);
 
 }  // namespace korvex

@@ -5,7 +5,7 @@
 #include <fstream>
 
 #include "database/SqliteEngine.h"
-#include "database/uBallotDB.h"
+#include "model/NameText.h"
 #include "model/TextUtil.h"
 
 namespace korvex {
@@ -21,14 +21,15 @@ void CreateCountingDatabase(const std::string& fileName, const std::vector<std::
         conn.Execute("create unique index [PK_abc] on [abc] ([id])");
         int id = 0;
         for (const auto& raw : candidateNames) {
-            const std::string name = TrimmedCopy(raw);
+            const std::string name = TrimName(raw);
             if (name.empty()) continue;
+            if (HasForbiddenNameCharacter(name))
+                throw EKorvexError("候选人姓名不能包含换行符或控制字符：" + VisibleName(name));
             if (name.find(']') != std::string::npos) throw EKorvexError("候选人姓名不能包含字符 ]：" + name);
-            const std::string literal = TQMDatabase::QuoteSqlText(name);
-            if (conn.OpenQuery("select count(*) as cnt from [abc] where [xm]=" + literal)->AsInteger("cnt") > 0)
+            if (conn.OpenQuery("select count(*) as cnt from [abc] where [xm]=?", {name})->AsInteger("cnt") > 0)
                 throw EKorvexError("候选人姓名不能重复：" + name);
-            conn.Execute("insert into [abc] ([id],[xm],[zc],[bzc],[qq],[nxr]) values (" + std::to_string(++id) + "," +
-                         literal + ",0,0,0,False)");
+            conn.Execute("insert into [abc] ([id],[xm],[zc],[bzc],[qq],[nxr]) values (?,?,0,0,0,False)",
+                         {std::int64_t{++id}, name});
         }
         conn.CommitTrans();
     } catch (...) {
@@ -47,7 +48,7 @@ std::vector<std::string> ReadCandidateNamesFile(const std::string& fileName) {
     while (std::getline(in, line)) {
         if (first && line.rfind("\xEF\xBB\xBF", 0) == 0) line.erase(0, 3);
         first = false;
-        names.push_back(TrimmedCopy(line));
+        names.push_back(TrimName(line));
     }
     return names;
 }

@@ -40,6 +40,35 @@ private:
     int FRc;
 };
 
+// Binds the values to the statement's "?" marks; a mark without a value, a
+// value without a mark or a named parameter is refused.
+void Bind(sqlite3* db, sqlite3_stmt* stmt, const TDbParams& params) {
+    const int count = sqlite3_bind_parameter_count(stmt);
+    if (count != static_cast<int>(params.size()))
+        throw EDbError(Format("语句有 %d 个参数，却给出了 %zu 个值。", count, params.size()), SQLITE_RANGE);
+    for (int i = 1; i <= count; ++i) {
+        if (sqlite3_bind_parameter_name(stmt, i) != nullptr)
+            throw EDbError(std::string("只支持 ? 参数：") + sqlite3_bind_parameter_name(stmt, i), SQLITE_MISUSE);
+        const TDbValue& value = params[static_cast<std::size_t>(i - 1)];
+        int rc;
+        if (const auto* n = std::get_if<std::int64_t>(&value)) rc = sqlite3_bind_int64(stmt, i, *n);
+        else if (const auto* d = std::get_if<double>(&value)) rc = sqlite3_bind_double(stmt, i, *d);
+        else if (const auto* t = std::get_if<std::string>(&value))
+            rc = sqlite3_bind_text64(stmt, i, t->data(), t->size(), SQLITE_STATIC, SQLITE_UTF8);
+        else rc = sqlite3_bind_null(stmt, i);
+        if (rc != SQLITE_OK) throw EDbError(sqlite3_errmsg(db), sqlite3_extended_errcode(db));
+    }
+}
+
+// A bound like pattern may not hold Access's wildcard * (see AccessSql.h).
+void RefuseAccessWildcards(const TTranslatedSql& translated, const TDbParams& params) {
+    for (const std::size_t i : translated.LikeParameters) {
+        const auto* pattern = i < params.size() ? std::get_if<std::string>(&params[i]) : nullptr;
+        if (pattern && pattern->find('*') != std::string::npos)
+            throw EDbError("不支持 like 模式中的 *（Access 的通配符，本数据库中是普通字符）：" + *pattern, SQLITE_MISUSE);
+    }
+}
+
 TDbValue ColumnValue(sqlite3_stmt* stmt, int i) {
     switch (sqlite3_column_type(stmt, i)) {
         case SQLITE_NULL: return std::monostate{};
@@ -103,7 +132,8 @@ sqlite3* TSqliteConnection::Db() const {
 
 void TSqliteConnection::Raise() const { throw EDbError(sqlite3_errmsg(FDb), sqlite3_extended_errcode(FDb)); }
 
-std::vector<std::string> TSqliteConnection::Run(const std::string& sql, const TRowVisitor& visit) {
+std::vector<std::string> TSqliteConnection::Run(const std::string& sql, const TDbParams& params,
+                                                const TRowVisitor& visit) {
     sqlite3* db = Db();
     std::size_t consumed = 0;
     Statement stmt(db, sql, consumed);
@@ -111,6 +141,7 @@ std::vector<std::string> TSqliteConnection::Run(const std::string& sql, const TR
     if (!stmt.Get()) throw EDbError("查询语句为空。", SQLITE_MISUSE);
     if (!TrimBlanks(std::string_view(sql).substr(consumed)).empty())
         throw EDbError("一次只能执行一条语句。", SQLITE_MISUSE);
+    Bind(db, stmt.Get(), params);
     std::vector<std::string> columns;
     const int count = sqlite3_column_count(stmt.Get());
     for (int i = 0; i < count; ++i) columns.emplace_back(sqlite3_column_name(stmt.Get(), i));
@@ -125,21 +156,23 @@ std::vector<std::string> TSqliteConnection::Run(const std::string& sql, const TR
     return columns;
 }
 
-TDbResult TSqliteConnection::RunSelect(const std::string& sql) {
+TDbResult TSqliteConnection::RunSelect(const std::string& sql, const TDbParams& params) {
     TDbResult result;
-    result.Columns = Run(sql, [&](const std::vector<TDbValue>& row) { result.Rows.push_back(row); });
+    result.Columns = Run(sql, params, [&](const std::vector<TDbValue>& row) { result.Rows.push_back(row); });
     return result;
 }
 
-void TSqliteConnection::ForEachRow(std::string_view sql, const TRowVisitor& visit) {
+void TSqliteConnection::EachRowSql(std::string_view sql, const TDbParams& params, const TRowVisitor& visit) {
     const TTranslatedSql translated = TranslateAccessSql(sql);
     if (translated.Workbook) throw EDbError("select … into 语句不返回记录。", SQLITE_MISUSE);
-    Run(translated.Sql, visit);
+    RefuseAccessWildcards(translated, params);
+    Run(translated.Sql, params, visit);
 }
 
-std::int64_t TSqliteConnection::Execute(std::string_view sql) {
+std::int64_t TSqliteConnection::ExecuteSql(std::string_view sql, const TDbParams& params) {
     const TTranslatedSql translated = TranslateAccessSql(sql);
-    TDbResult result = RunSelect(translated.Sql);
+    RefuseAccessWildcards(translated, params);
+    TDbResult result = RunSelect(translated.Sql, params);
     if (translated.Workbook) {
         IWorkbookWriter* writer = WorkbookWriter();
         if (!writer) throw EDbError("没有可用的Excel工作簿输出。", 0);
@@ -149,10 +182,11 @@ std::int64_t TSqliteConnection::Execute(std::string_view sql) {
     return sqlite3_changes64(FDb);
 }
 
-std::unique_ptr<TDbQuery> TSqliteConnection::OpenQuery(std::string_view sql) {
+std::unique_ptr<TDbQuery> TSqliteConnection::OpenSql(std::string_view sql, const TDbParams& params) {
     const TTranslatedSql translated = TranslateAccessSql(sql);
     if (translated.Workbook) throw EDbError("select … into 语句不返回记录。", SQLITE_MISUSE);
-    return std::make_unique<TDbQuery>(RunSelect(translated.Sql));
+    RefuseAccessWildcards(translated, params);
+    return std::make_unique<TDbQuery>(RunSelect(translated.Sql, params));
 }
 
 std::vector<std::string> TSqliteConnection::TableNames() {
@@ -164,15 +198,24 @@ std::vector<std::string> TSqliteConnection::TableNames() {
 }
 
 std::vector<std::string> TSqliteConnection::ColumnNames(std::string_view table) {
-    std::string quoted = "'";
-    for (char c : table) {
-        if (c == '\'') quoted += '\'';
-        quoted += c;
-    }
-    const TDbResult r = RunSelect("select name from pragma_table_info(" + quoted + "')");
+    const TDbResult r = RunSelect("select name from pragma_table_info(?)", {std::string(table)});
     std::vector<std::string> names;
     for (const auto& row : r.Rows) names.push_back(DbValueToText(row[0]));
     return names;
+}
+
+std::size_t TSqliteConnection::TextColumnLimit(std::string_view table, std::string_view column) {
+    // The declared type as the translation wrote it: "text(n)" for a limited
+    // column (the limit is its check constraint), "text" for an unlimited one.
+    const TDbResult r = RunSelect("select name,type from pragma_table_info(?)", {std::string(table)});
+    for (const auto& row : r.Rows) {
+        if (!SameText(DbValueToText(row[0]), column)) continue;
+        const std::string type = AsciiUpper(TrimBlanks(DbValueToText(row[1])));
+        if (type.rfind("TEXT(", 0) != 0 || type.back() != ')') return 0;
+        const auto size = ParseDecimalInt32(type.substr(5, type.size() - 6));
+        return size && *size > 0 ? static_cast<std::size_t>(*size) : 0;
+    }
+    return 0;
 }
 
 void TSqliteConnection::BeginTrans() {

@@ -1,6 +1,6 @@
 #pragma once
 // The engine on SQLite: Access SQL is translated (AccessSql.h) and run on one
-// sqlite3 connection. Commits are durable (rollback journal, full sync); a
+// sqlite3 connection, its "?" parameters bound with sqlite3_bind_*. Commits are durable (rollback journal, full sync); a
 // write transaction waits for another program's writer instead of failing.
 #include "database/DbEngine.h"
 
@@ -24,23 +24,27 @@ public:
     void Disconnect() override;
     bool Connected() const override { return FDb != nullptr; }
 
-    std::int64_t Execute(std::string_view sql) override;
-    std::unique_ptr<TDbQuery> OpenQuery(std::string_view sql) override;
-    void ForEachRow(std::string_view sql, const TRowVisitor& visit) override;
     std::vector<std::string> TableNames() override;
     std::vector<std::string> ColumnNames(std::string_view table) override;
+    std::size_t TextColumnLimit(std::string_view table, std::string_view column) override;
 
     void BeginTrans() override;
     void CommitTrans() override;
     void RollbackTrans() override;
     bool InTransaction() const override;
 
+protected:
+    std::int64_t ExecuteSql(std::string_view sql, const TDbParams& params) override;
+    std::unique_ptr<TDbQuery> OpenSql(std::string_view sql, const TDbParams& params) override;
+    void EachRowSql(std::string_view sql, const TDbParams& params, const TRowVisitor& visit) override;
+
 private:
     void OpenFile(const std::string& fileName, int flags);
     sqlite3* Db() const;
-    TDbResult RunSelect(const std::string& sql);
-    // Runs one statement; answers its column names and hands each row to visit.
-    std::vector<std::string> Run(const std::string& sql, const TRowVisitor& visit);
+    TDbResult RunSelect(const std::string& sql, const TDbParams& params = {});
+    // Runs one statement of SQLite's dialect with its parameters bound; answers
+    // its column names and hands each row to visit.
+    std::vector<std::string> Run(const std::string& sql, const TDbParams& params, const TRowVisitor& visit);
     [[noreturn]] void Raise() const;
 
     sqlite3* FDb = nullptr;

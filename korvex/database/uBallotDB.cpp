@@ -5,10 +5,11 @@
 #include <fstream>
 #include <map>
 
+#include "database/DbTransaction.h"
 #include "database/SqliteEngine.h"
+#include "model/NameText.h"
 #include "model/ProgramFolder.h"
 #include "model/TextUtil.h"
-#include "templates/IniDocument.h"
 
 namespace korvex {
 namespace {
@@ -25,30 +26,12 @@ bool IsAccessFile(const std::string& fileName) {
     return text.size() >= 19 && (text.compare(4, 15, "Standard Jet DB") == 0 || text.compare(4, 15, "Standard ACE DB") == 0);
 }
 
-// Rolls the connection's transaction back when the scope is left by an error.
-class TTransaction {
-public:
-    explicit TTransaction(TDbConnection& conn) : FConn(conn) { FConn.BeginTrans(); }
-    ~TTransaction() {
-        if (FConn.InTransaction()) {
-            try {
-                FConn.RollbackTrans();
-            } catch (...) {
-                // The error that ended the transaction is the one to report.
-            }
-        }
-    }
-    TTransaction(const TTransaction&) = delete;
-    TTransaction& operator=(const TTransaction&) = delete;
-    void Commit() { FConn.CommitTrans(); }
-
-private:
-    TDbConnection& FConn;
-};
-
 }  // namespace
 
-TQMDatabase::TQMDatabase() : FConn(std::make_unique<TSqliteConnection>()), FConfigFile(ProgramPath("Korvex.ini")) {}
+TQMDatabase::TQMDatabase() : TQMDatabase(std::make_unique<TSqliteConnection>()) {}
+
+TQMDatabase::TQMDatabase(std::unique_ptr<TDbConnection> AConn)
+    : FConn(std::move(AConn)), FConfigFile(ProgramPath("Korvex.ini")) {}
 
 TQMDatabase::~TQMDatabase() = default;
 
@@ -83,15 +66,6 @@ void TQMDatabase::RequireOpen() const {
     if (!IsOpen()) throw EKorvexError(kNotOpen);
 }
 
-std::string TQMDatabase::QuoteSqlText(const std::string& s) {
-    std::string out = "'";
-    for (char c : s) {
-        if (c == '\'') out += '\'';
-        out += c;
-    }
-    return out + "'";
-}
-
 std::string TQMDatabase::QuoteIdentifier(const std::string& s) {
     std::string out = "[";
     for (char c : s) {
@@ -101,8 +75,8 @@ std::string TQMDatabase::QuoteIdentifier(const std::string& s) {
     return out + "]";
 }
 
-std::int64_t TQMDatabase::QueryInteger(const std::string& sql, const std::string& field) {
-    const auto query = FConn->OpenQuery(sql);
+std::int64_t TQMDatabase::QueryInteger(const std::string& sql, const std::string& field, const TDbParams& params) {
+    const auto query = FConn->OpenQuery(sql, params);
     return query->Eof() ? 0 : query->AsInteger(field);
 }
 
@@ -173,22 +147,68 @@ void TQMDatabase::EnsureDetailTable() {
     FConn->Execute(sql + ")");
 }
 
+namespace {
+const char* const kCommitColumns[] = {"ScanUID", "DetailID", "TemplateID", "ImageFile", "CommitTime"};
+}
+
+void TQMDatabase::CreateCommitTable(const std::string& table) {
+    // [ImageFile] holds the full path of the image, however long.
+    FConn->Execute("create table " + QuoteIdentifier(table) +
+                   " ([ScanUID] text(64) not null,[DetailID] long,[TemplateID] text(64),[ImageFile] memo,"
+                   "[CommitTime] datetime)");
+}
+
 void TQMDatabase::EnsureCommitTable() {
-    if (TableExists("OCR_Commit")) return;
-    FConn->Execute(
-        "create table [OCR_Commit] ([ScanUID] text(64) not null,[DetailID] long,[TemplateID] text(64),"
-        "[ImageFile] text(255),[CommitTime] datetime)");
+    if (TableExists("OCR_Commit")) {
+        if (CommitTableNeedsLongPaths()) RebuildCommitTableForLongPaths();
+        return;
+    }
+    CreateCommitTable("OCR_Commit");
     FConn->Execute("create unique index [PK_OCR_Commit] on [OCR_Commit] ([ScanUID])");
+}
+
+bool TQMDatabase::CommitTableNeedsLongPaths() { return FConn->TextColumnLimit("OCR_Commit", "ImageFile") != 0; }
+
+void TQMDatabase::RebuildCommitTableForLongPaths() {
+    // Databases of earlier versions created [ImageFile] as text(255), which
+    // refuses longer paths. The rows move through a copy into a new table of
+    // the long layout, all in one transaction, so the guard is never lost.
+    const auto body = [&] {
+        std::string columns;
+        for (const std::string& name : FConn->ColumnNames("OCR_Commit")) {
+            for (const char* known : kCommitColumns) {
+                if (!SameText(name, known)) continue;
+                if (!columns.empty()) columns += ',';
+                columns += QuoteIdentifier(known);
+            }
+        }
+        if (TableExists("OCR_Commit_copy")) FConn->Execute("drop table [OCR_Commit_copy]");
+        CreateCommitTable("OCR_Commit_copy");
+        FConn->Execute("insert into [OCR_Commit_copy] (" + columns + ") select " + columns + " from [OCR_Commit]");
+        FConn->Execute("drop table [OCR_Commit]");
+        CreateCommitTable("OCR_Commit");
+        FConn->Execute("create unique index [PK_OCR_Commit] on [OCR_Commit] ([ScanUID])");
+        FConn->Execute("insert into [OCR_Commit] (" + columns + ") select " + columns + " from [OCR_Commit_copy]");
+        FConn->Execute("drop table [OCR_Commit_copy]");
+    };
+    if (FConn->InTransaction()) {
+        body();
+        return;
+    }
+    TTransaction rebuild(*FConn);
+    body();
+    rebuild.Commit();
 }
 
 bool TQMDatabase::IsScanCommitted(const std::string& ScanUID) {
     if (!IsOpen()) return false;
     EnsureCommitTable();
-    return QueryInteger("select count(*) as cnt from [OCR_Commit] where [ScanUID]=" + QuoteSqlText(ScanUID), "cnt") > 0;
+    return QueryInteger("select count(*) as cnt from [OCR_Commit] where [ScanUID]=?", "cnt", {ScanUID}) > 0;
 }
 
 bool TQMDatabase::SchemaComplete() {
-    return TableExists("detail") && TableExists("OCR_Commit") && MissingDetailColumns(LoadCandidates(true)).empty();
+    return TableExists("detail") && TableExists("OCR_Commit") && !CommitTableNeedsLongPaths() &&
+           MissingDetailColumns(LoadCandidates(true)).empty();
 }
 
 void TQMDatabase::CheckTemplateAgainstDatabase(const TBallotTemplate* ATemplate) {
@@ -206,16 +226,18 @@ void TQMDatabase::CheckTemplateAgainstDatabase(const TBallotTemplate* ATemplate)
 
 int TQMDatabase::EnsureWriteInCandidate(const std::string& name, bool& created) {
     created = false;
-    const std::string trimmed = TrimmedCopy(name);
+    const std::string trimmed = TrimName(name);
     if (trimmed.empty()) throw EKorvexError("另选人姓名不能为空。");
+    if (HasForbiddenNameCharacter(trimmed))
+        throw EKorvexError("另选人姓名不能包含换行符或控制字符：" + VisibleName(trimmed));
     if (Utf16Length(trimmed) > 30) throw EKorvexError("另选人姓名过长。");
     if (trimmed.find(']') != std::string::npos) throw EKorvexError("另选人姓名不能包含字符 ]。");
-    if (auto q = FConn->OpenQuery("select [id] from [abc] where [xm]=" + QuoteSqlText(trimmed)); !q->Eof())
+    if (auto q = FConn->OpenQuery("select [id] from [abc] where [xm]=?", {trimmed}); !q->Eof())
         return static_cast<int>(q->AsInteger("id"));
     const auto q = FConn->OpenQuery("select max([id]) as mid from [abc]");
     const int id = q->Eof() || q->IsNull("mid") ? 1 : static_cast<int>(q->AsInteger("mid")) + 1;
-    FConn->Execute("insert into [abc] ([id],[xm],[zc],[bzc],[qq],[nxr]) values (" + std::to_string(id) + "," +
-                   QuoteSqlText(trimmed) + ",0,0,0,True)");
+    FConn->Execute("insert into [abc] ([id],[xm],[zc],[bzc],[qq],[nxr]) values (?,?,0,0,0,True)",
+                   {std::int64_t{id}, trimmed});
     EnsureCandidateColumn(trimmed);
     created = true;
     return id;
@@ -248,10 +270,13 @@ void TQMDatabase::CommitBallot(const TBallotTemplate* ATemplate, const TBallotRe
 
 void TQMDatabase::WriteBallot(const TBallotTemplate& ATemplate, const TBallotRecognition& ARecognition,
                               const std::string& BallotType, int& DetailID, bool& StructureChanged) {
-    std::map<std::string, TMarkState> marks;
+    // Names compare as the database compares them (ASCII letter case ignored),
+    // so that a write-in or a template naming a candidate in another case
+    // finds the candidate the database found.
+    std::map<std::string, TMarkState, TNameLess> marks;
     for (const auto& c : ARecognition.Candidates) marks[c.CandidateName] = c.Mark;
     for (const auto& w : ARecognition.WriteIns) {
-        const std::string name = TrimmedCopy(w.Name);
+        const std::string name = TrimName(w.Name);
         if (w.Mark != msApprove || name.empty()) continue;
         bool created = false;
         if (EnsureWriteInCandidate(name, created) <= 0) throw EKorvexError("新增另选人失败：" + name);
@@ -263,23 +288,25 @@ void TQMDatabase::WriteBallot(const TBallotTemplate& ATemplate, const TBallotRec
     AddDetailColumns(candidates);
 
     if (BallotType == kAbstentionBallot) {
-        FConn->Execute("insert into [detail] ([票类型]) values ('弃权票')");
+        FConn->Execute("insert into [detail] ([票类型]) values (?)", {std::string(kAbstentionBallot)});
     } else {
         std::string columns = "[票类型]";
-        std::string values = QuoteSqlText(BallotType);
+        std::string values = "?";
+        TDbParams params{BallotType};
+        params.reserve(candidates.size() + 1);
         for (const auto& c : candidates) {
             columns += ',';
             columns += QuoteIdentifier(c.Name);
+            values += ",?";
             const auto mark = marks.find(c.Name);
-            values += ',';
-            values += mark == marks.end() ? std::string("' '") : QuoteSqlText(MarkStateToDbCode(mark->second));
+            params.emplace_back(mark == marks.end() ? std::string(" ") : MarkStateToDbCode(mark->second));
         }
-        FConn->Execute("insert into [detail] (" + columns + ") values (" + values + ")");
+        FConn->Execute("insert into [detail] (" + columns + ") values (" + values + ")", params);
     }
     DetailID = static_cast<int>(QueryInteger("select @@identity as NewID", "NewID"));
-    FConn->Execute("insert into [OCR_Commit] ([ScanUID],[DetailID],[TemplateID],[ImageFile],[CommitTime]) values (" +
-                   QuoteSqlText(ARecognition.ScanUID) + "," + std::to_string(DetailID) + "," +
-                   QuoteSqlText(ATemplate.TemplateID) + "," + QuoteSqlText(ARecognition.ImageFile) + ",Now())");
+    FConn->Execute("insert into [OCR_Commit] ([ScanUID],[DetailID],[TemplateID],[ImageFile],[CommitTime]) "
+                   "values (?,?,?,?,Now())",
+                   {ARecognition.ScanUID, std::int64_t{DetailID}, ATemplate.TemplateID, ARecognition.ImageFile});
     RecountTallies();
 }
 
@@ -317,57 +344,8 @@ void TQMDatabase::RecountTallies() {
         }
     });
     for (std::size_t i = 0; i < candidates.size(); ++i)
-        FConn->Execute("update [abc] set [zc]=" + std::to_string(counts[i].zc) + ",[bzc]=" + std::to_string(counts[i].bzc) +
-                       ",[qq]=" + std::to_string(counts[i].qq) + " where [xm]=" + QuoteSqlText(candidates[i].Name));
-}
-
-void TQMDatabase::ClearVotingResults(bool RemoveWriteIns) {
-    RequireOpen();
-    FConn->Execute("update [abc] set [zc]=0,[bzc]=0,[qq]=0");
-    if (RemoveWriteIns) FConn->Execute("delete from [abc] where [nxr]=True");
-    if (TableExists("OCR_Commit")) FConn->Execute("delete from [OCR_Commit]");
-    if (TableExists("detail")) FConn->Execute("drop table [detail]");
-    EnsureDetailTable();
-}
-
-void TQMDatabase::ClearCandidatesAndResults() {
-    RequireOpen();
-    if (TableExists("OCR_Commit")) FConn->Execute("delete from [OCR_Commit]");
-    if (TableExists("detail")) FConn->Execute("drop table [detail]");
-    FConn->Execute("delete from [abc]");
-    EnsureDetailTable();
-}
-
-void TQMDatabase::RenumberCandidates() {
-    RequireOpen();
-    const std::int64_t n = QueryInteger("select count(*) as cnt from [abc]", "cnt");
-    FConn->Execute("update [abc] set [id]=[id]+" + std::to_string(n + 1000100));
-    std::vector<std::int64_t> ids;
-    for (auto q = FConn->OpenQuery("select [id] from [abc] order by [id]"); !q->Eof(); q->Next())
-        ids.push_back(q->AsInteger("id"));
-    for (std::size_t k = 0; k < ids.size(); ++k)
-        FConn->Execute("update [abc] set [id]=" + std::to_string(k + 1) + " where [id]=" + std::to_string(ids[k]));
-}
-
-int TQMDatabase::GetDetailCount() {
-    EnsureDetailTable();
-    return static_cast<int>(QueryInteger("select count([id]) as [cnt] from [detail]", "cnt"));
-}
-
-int TQMDatabase::ReadMaxSelect(int DefaultValue) const {
-    try {
-        const int value = TIniDocument::LoadFileIfExists(FConfigFile).ReadInteger("SYSTEM", "BDY", DefaultValue);
-        return value > 0 ? value : DefaultValue;
-    } catch (const EKorvexError&) {
-        return DefaultValue;  // an unreadable file counts as a missing value
-    }
-}
-
-void TQMDatabase::WriteMaxSelect(int Value) const {
-    if (Value <= 0) throw EKorvexError("最多可选人数必须大于0。");
-    TIniDocument ini = TIniDocument::LoadFileIfExists(FConfigFile);
-    ini.WriteInteger("SYSTEM", "BDY", Value);
-    ini.SaveFile(FConfigFile);
+        FConn->Execute("update [abc] set [zc]=?,[bzc]=?,[qq]=? where [xm]=?",
+                       {counts[i].zc, counts[i].bzc, counts[i].qq, candidates[i].Name});
 }
 
 }  // namespace korvex

@@ -13,7 +13,10 @@ namespace korvex {
 
 class TQMDatabase {
 public:
+    // On the SQLite engine.
     TQMDatabase();
+    // On the given engine connection, not yet connected.
+    explicit TQMDatabase(std::unique_ptr<TDbConnection> AConn);
     ~TQMDatabase();
     TQMDatabase(const TQMDatabase&) = delete;
     TQMDatabase& operator=(const TQMDatabase&) = delete;
@@ -32,6 +35,7 @@ public:
                       const std::string& BallotType, int& DetailID, bool& StructureChanged);
     bool IsScanCommitted(const std::string& ScanUID);
 
+    // Each of these three is one transaction: it is done whole or not at all.
     void ClearVotingResults(bool RemoveWriteIns);
     void ClearCandidatesAndResults();
     void RenumberCandidates();
@@ -42,8 +46,14 @@ public:
     void WriteMaxSelect(int Value) const;
     void SetConfigFile(const std::string& AConfigFile) { FConfigFile = AConfigFile; }
 
-    static std::string QuoteSqlText(const std::string& s);
+    // A table or column name as a bracketed identifier, "]" doubled. Values
+    // never go into the SQL text: they are bound to "?" parameters.
     static std::string QuoteIdentifier(const std::string& s);
+
+    // Conditions on [nxr] as every reader takes the flag: any value other than
+    // 0 is a write-in (Access stores True as -1), NULL and 0 a formal candidate.
+    static constexpr const char* kIsWriteIn = "([nxr]<>0)";
+    static constexpr const char* kIsFormal = "([nxr] is null or [nxr]=0)";
 
 private:
     void RequireOpen() const;
@@ -53,6 +63,10 @@ private:
     std::vector<std::string> MissingDetailColumns(const std::vector<TCandidateInfo>& candidates);
     void AddDetailColumns(const std::vector<TCandidateInfo>& candidates);
     void EnsureCommitTable();
+    void CreateCommitTable(const std::string& table);
+    // An [OCR_Commit] whose [ImageFile] still has the old 255-character limit.
+    bool CommitTableNeedsLongPaths();
+    void RebuildCommitTableForLongPaths();
     // [detail] with a column per candidate and [OCR_Commit] both exist.
     bool SchemaComplete();
     void CheckTemplateAgainstDatabase(const TBallotTemplate* ATemplate);
@@ -60,7 +74,7 @@ private:
     void RecountTallies();
     void WriteBallot(const TBallotTemplate& ATemplate, const TBallotRecognition& ARecognition,
                      const std::string& BallotType, int& DetailID, bool& StructureChanged);
-    std::int64_t QueryInteger(const std::string& sql, const std::string& field);
+    std::int64_t QueryInteger(const std::string& sql, const std::string& field, const TDbParams& params = {});
 
     std::unique_ptr<TDbConnection> FConn;
     std::string FDatabaseFile;

@@ -54,6 +54,41 @@ TEST(AccessSqlTest, TranslatesOnlyTheListedForms) {
     }
 }
 
+TEST(AccessSqlTest, FormsThatMeanOtherThingsInSqliteAreRefused) {
+    const struct {
+        const char* sql;
+        const char* error;  // the start of the message
+    } cases[] = {
+        {"select [xm] & '先生' from [abc]", "不支持 Access 的 & 文字连接"},
+        {"select * from [abc] where [xm]=\"王五\"", "不支持双引号括起的文字"},
+        {"select * from [abc] where [xm] like '王*'", "不支持 like 模式中的 *"},
+        {"select * from [abc] where [xm] not like '*五'", "不支持 like 模式中的 *"},
+        {"select * from [abc] where [xm] like [zc]", "like 的模式只能是文字或参数"},
+    };
+    for (const auto& c : cases) {
+        std::string error = "(no error)";
+        try {
+            TranslateAccessSql(c.sql);
+        } catch (const EDbError& e) {
+            error = e.what();
+        }
+        EXPECT_EQ(error.rfind(c.error, 0), 0u) << c.sql << ": " << error;
+        EXPECT_NE(error.find(c.sql), std::string::npos) << "the message names the statement";
+    }
+    // The same characters inside texts and names, and SQLite's own pattern forms, pass.
+    for (const char* sql : {"select '&\"*' from [a&b]", R"(select [say "hi"] from t)",
+                            "select * from [abc] where [xm] like '王%' and [xm] like ?"}) {
+        EXPECT_NO_THROW(TranslateAccessSql(sql)) << sql;
+    }
+}
+
+TEST(AccessSqlTest, ParametersAreCountedOutsideTextsAndNames) {
+    const auto t = TranslateAccessSql("select '?',[a?] from [t] where [x]=? and [y] like ? and [z]<>? -- ?");
+    EXPECT_EQ(t.ParameterCount, 3u);
+    EXPECT_EQ(t.LikeParameters, std::vector<std::size_t>{1});
+    EXPECT_EQ(t.Sql, R"(select '?',"a?" from "t" where "x"=? and "y" like ? and "z"<>? -- ?)");
+}
+
 TEST(AccessSqlTest, SelectIntoAWorkbookIsSplitOff) {
     const auto t = TranslateAccessSql(
         "select [id] as 序号,[xm] as 姓名 into [Excel 8.0;Database=/tmp/out dir/r.xls].[<计票结果_序号>] from [abc] "
@@ -62,6 +97,12 @@ TEST(AccessSqlTest, SelectIntoAWorkbookIsSplitOff) {
     EXPECT_EQ(t.Workbook->Path, "/tmp/out dir/r.xls");
     EXPECT_EQ(t.Workbook->Sheet, "计票结果_序号");
     EXPECT_EQ(t.Sql, R"(select "id" as 序号,"xm" as 姓名 from "abc" order by "zc" desc,"id")");
+    // The path is the whole rest of the bracket: ";", quotes and a doubled "]" are part of it.
+    const auto odd = TranslateAccessSql(
+        "select * into [Excel 8.0;Database=/tmp/a;b]]c 'd\" e;Database=f.xls].[<计票明细>] from [detail]");
+    ASSERT_TRUE(odd.Workbook);
+    EXPECT_EQ(odd.Workbook->Path, "/tmp/a;b]c 'd\" e;Database=f.xls");
+    EXPECT_EQ(odd.Sql, R"(select * from "detail")");
     // An ordinary into (not an Excel target) is left to the engine.
     EXPECT_FALSE(TranslateAccessSql("select * into [copy] from [abc]").Workbook);
 }
@@ -179,6 +220,64 @@ TEST_F(EngineTest, OtherStatementsReachTheEngineWithItsMessage) {
     EXPECT_NE(ErrorOf("insert into [t] values (1); drop table [t]"), "(no error)");
     EXPECT_EQ(Conn.TableNames(), std::vector<std::string>{"t"}) << "a second statement is never run";
     EXPECT_EQ(One("select count(*) from [t]"), "0");
+}
+
+TEST_F(EngineTest, ValuesAreBoundToTheirParameters) {
+    Conn.Execute("create table [t] ([n] long,[r] double,[s] text(40),[u] text(5))");
+    const std::string hostile = "x'); drop table [t]; --";
+    EXPECT_EQ(Conn.Execute("insert into [t] values (?,?,?,?)", {std::int64_t{-7}, 2.5, hostile, TDbValue{}}), 1);
+    Conn.Execute("insert into [t] ([s]) values (?)", {std::string("it's \"?\"")});
+    auto q = Conn.OpenQuery("select * from [t] where [s]=? and [n]=?", {hostile, std::int64_t{-7}});
+    ASSERT_EQ(q->RecordCount(), 1u);
+    EXPECT_EQ(q->AsInteger("n"), -7);
+    EXPECT_EQ(q->AsText("r"), "2.5");
+    EXPECT_TRUE(q->IsNull("u"));
+    EXPECT_EQ(One("select count(*) from [t] where [s]='it''s \"?\"'"), "1");
+    EXPECT_EQ(Conn.TableNames(), std::vector<std::string>{"t"});
+    // Bound texts compare as the column's texts do, letter case ignored.
+    EXPECT_EQ(Conn.OpenQuery("select count(*) as c from [t] where [s]=?", {std::string("IT'S \"?\"")})->AsInteger("c"), 1);
+    // The column's length check holds for bound values too.
+    EXPECT_NE(ErrorOf("update [t] set [u]='toolong'"), "(no error)");
+    EXPECT_THROW(Conn.Execute("update [t] set [u]=?", {std::string("toolong")}), EDbError);
+    std::vector<std::string> seen;
+    Conn.ForEachRow("select [s] from [t] where [n] is null and [s]<>?",
+                    [&](const std::vector<TDbValue>& row) { seen.push_back(DbValueToText(row[0])); }, {hostile});
+    EXPECT_EQ(seen, std::vector<std::string>{"it's \"?\""});
+}
+
+TEST_F(EngineTest, ParametersAndValuesMustPairUp) {
+    Conn.Execute("create table [t] ([a] long,[b] text(10))");
+    const auto error = [&](const std::string& sql, const TDbParams& params) {
+        try {
+            Conn.Execute(sql, params);
+        } catch (const EDbError& e) {
+            return std::string(e.what());
+        }
+        return std::string("(no error)");
+    };
+    EXPECT_EQ(error("insert into [t] values (?,?)", {std::int64_t{1}}), "语句有 2 个参数，却给出了 1 个值。");
+    EXPECT_EQ(error("insert into [t] ([a]) values (1)", {std::int64_t{1}}), "语句有 0 个参数，却给出了 1 个值。");
+    EXPECT_EQ(error("insert into [t] values (:a,:b)", {std::int64_t{1}, std::string("x")}), "只支持 ? 参数：:a");
+    EXPECT_EQ(error("insert into [t] values (?1,?2)", {std::int64_t{1}, std::string("x")}), "只支持 ? 参数：?1");
+    EXPECT_EQ(error("select * from [t] where [b] like ?", {std::string("王*")}).rfind("不支持 like 模式中的 *", 0), 0u);
+    EXPECT_EQ(One("select count(*) from [t]"), "0");
+    Conn.Execute("insert into [t] values (?,?)", {std::int64_t{1}, std::string("王五")});
+    EXPECT_EQ(Conn.OpenQuery("select count(*) as c from [t] where [b] like ?", {std::string("王%")})->AsInteger("c"), 1);
+}
+
+TEST_F(EngineTest, TextColumnLimits) {
+    Conn.Execute("create table [t] ([a] text(64),[b] text,[c] memo,[d] longtext,[e] long)");
+    EXPECT_EQ(Conn.TextColumnLimit("t", "a"), 64u);
+    EXPECT_EQ(Conn.TextColumnLimit("T", "B"), 255u);
+    EXPECT_EQ(Conn.TextColumnLimit("t", "c"), 0u);
+    EXPECT_EQ(Conn.TextColumnLimit("t", "d"), 0u);
+    EXPECT_EQ(Conn.TextColumnLimit("t", "e"), 0u);
+    EXPECT_EQ(Conn.TextColumnLimit("t", "missing"), 0u);
+    EXPECT_EQ(Conn.TextColumnLimit("missing", "a"), 0u);
+    const std::string path(5000, 'p');
+    Conn.Execute("insert into [t] ([c],[d]) values (?,?)", {path, path});
+    EXPECT_EQ(One("select length([c]) from [t]"), "5000");
+    EXPECT_EQ(Conn.OpenQuery("select count(*) as n from [t] where [c]=? and [d]=?", {path, path})->AsInteger("n"), 1);
 }
 
 TEST_F(EngineTest, QueryFieldsByNameWithNullTest) {

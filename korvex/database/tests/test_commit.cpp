@@ -1,5 +1,6 @@
 // Committing ballots: detail rows, write-in candidates, tallies and refusals.
 #include "DbFixture.h"
+#include "model/TextUtil.h"
 
 using namespace korvex;
 using namespace korvex::testing;
@@ -177,6 +178,8 @@ TEST_F(CommitTest, BadWriteInNamesAreRefusedOrStoredLiterally) {
         {std::string(31, 'a'), "另选人姓名过长。"},
         {"a]b", "另选人姓名不能包含字符 ]。"},
         {"x'); drop table [abc]; --", "另选人姓名不能包含字符 ]。"},
+        {"王\n五", "另选人姓名不能包含换行符或控制字符：王<U+000A>五"},
+        {"王\u2028五", "另选人姓名不能包含换行符或控制字符：王<U+2028>五"},
     };
     int scan = 0;
     for (const auto& c : cases) {
@@ -194,6 +197,98 @@ TEST_F(CommitTest, BadWriteInNamesAreRefusedOrStoredLiterally) {
         EXPECT_EQ(Tallies(Db).back().zc, 1) << name;
     }
     EXPECT_EQ(Count("detail"), 3);
+}
+
+// A write-in the database already knows in another letter case approves that
+// candidate: the lookup finds the row, and the ballot's mark goes with it.
+TEST_F(CommitTest, WriteInInAnotherLetterCaseApprovesTheKnownCandidate) {
+    Start({"甲"});
+    auto first = Ballot(Template, "X", "S1");
+    AddWriteIn(first, 0, "Wang");
+    Commit(first);
+    auto second = Ballot(Template, "X", "S2");
+    AddWriteIn(second, 0, "wang");
+    const int id = Commit(second);
+    EXPECT_FALSE(Changed);
+    EXPECT_EQ(DetailRow(id), (std::vector<std::string>{"有效票", "X", "O"}));
+    auto third = Ballot(Template, "X", "S3");
+    AddWriteIn(third, 0, "WANG");
+    AddWriteIn(third, 1, "wAnG");
+    Commit(third);
+    EXPECT_EQ(Tallies(Db), (std::vector<TTally>{{"甲", 0, 3, 0, false}, {"Wang", 3, 0, 0, true}}));
+}
+
+// A candidate renamed only in letter case still matches its templates; the
+// ballots read with them keep their marks.
+TEST_F(CommitTest, CandidateRenamedInLetterCaseKeepsTheMarksOfOlderTemplates) {
+    Start({"zhang", "li"});
+    Commit(Ballot(Template, "OX", "S1"));
+    Db.Conn().Execute("update [abc] set [xm]='Zhang' where [id]=1");
+    Db.Conn().Execute("update [abc] set [xm]='LI' where [id]=2");
+    const int id = Commit(Ballot(Template, "OX", "S2"));
+    EXPECT_EQ(DetailRow(id), (std::vector<std::string>{"有效票", "O", "X"}));
+    EXPECT_EQ(Tallies(Db), (std::vector<TTally>{{"Zhang", 2, 0, 0, false}, {"LI", 0, 2, 0, false}}));
+}
+
+// Blanks of any kind around a written name make no second candidate.
+TEST_F(CommitTest, WriteInsTrimmedOfUnicodeBlanksAreOneCandidate) {
+    Start({"甲"});
+    const std::vector<std::string> spellings = {
+        "王五", "王五\u3000", "\u3000王五", "\u00A0王五\u2003", "\uFEFF王五\u200B", "\t王五\r\n", "王五\u2028",
+    };
+    int scan = 0;
+    for (const auto& name : spellings) {
+        auto r = Ballot(Template, "X", Format("T%d", ++scan));
+        AddWriteIn(r, 0, name);
+        Commit(r);
+    }
+    EXPECT_EQ(Tallies(Db), (std::vector<TTally>{{"甲", 0, static_cast<long long>(spellings.size()), 0, false},
+                                                {"王五", static_cast<long long>(spellings.size()), 0, 0, true}}));
+    // Blanks inside a name are part of it.
+    auto inner = Ballot(Template, "X", "T0");
+    AddWriteIn(inner, 0, "王\u3000五");
+    Commit(inner);
+    EXPECT_EQ(Db.LoadCandidates(true).back().Name, "王\u3000五");
+}
+
+TEST_F(CommitTest, ImagePathsLongerThan255CharactersAreStoredWhole) {
+    Start({"甲"});
+    std::string path = "/media/扫描";
+    while (path.size() < 1200) path += "/第一届代表大会选举第三投票站扫描结果";
+    path += "/scan_000001.bmp";
+    auto r = Ballot(Template, "O", "L1");
+    r.ImageFile = path;
+    Commit(r);
+    EXPECT_EQ(Strings("select [ImageFile] from [OCR_Commit] where [ScanUID]='L1'"), std::vector<std::string>{path});
+}
+
+// An [OCR_Commit] made by an earlier version limits [ImageFile] to 255
+// characters. It is rebuilt with its rows, and its guard stays in force.
+TEST_F(CommitTest, OldCommitTableIsWidenedAndKeepsItsRows) {
+    Start({"甲"});
+    Db.EnsureDetailTable();
+    Db.Conn().Execute(
+        "create table [OCR_Commit] ([ScanUID] text(64) not null,[DetailID] long,[TemplateID] text(64),"
+        "[ImageFile] text(255),[CommitTime] datetime)");
+    Db.Conn().Execute("create unique index [PK_OCR_Commit] on [OCR_Commit] ([ScanUID])");
+    Db.Conn().Execute("insert into [detail] ([票类型],[甲]) values ('有效票','O')");
+    Db.Conn().Execute("insert into [OCR_Commit] values ('OLD1',1,'T','/old/scan.bmp','2026-12-10 10:15:00')");
+    EXPECT_EQ(Db.Conn().TextColumnLimit("OCR_Commit", "ImageFile"), 255u);
+
+    auto r = Ballot(Template, "X", "NEW1");
+    r.ImageFile = "/" + std::string(400, 'p') + ".bmp";
+    const int id = Commit(r);
+    EXPECT_EQ(id, 2);
+    EXPECT_EQ(Db.Conn().TextColumnLimit("OCR_Commit", "ImageFile"), 0u);
+    EXPECT_EQ(Strings("select [ScanUID] || '|' || [DetailID] || '|' || [TemplateID] || '|' || [ImageFile] || '|' || "
+                      "[CommitTime] from [OCR_Commit] where [ScanUID]='OLD1'"),
+              std::vector<std::string>{"OLD1|1|T|/old/scan.bmp|2026-12-10 10:15:00"});
+    EXPECT_EQ(Strings("select [ImageFile] from [OCR_Commit] where [ScanUID]='NEW1'"), std::vector<std::string>{r.ImageFile});
+    EXPECT_EQ(Db.Conn().TableNames(), (std::vector<std::string>{"abc", "detail", "OCR_Commit"}));
+    EXPECT_EQ(CommitError(Ballot(Template, "O", "OLD1")), "这张扫描图片已经入库，系统已阻止重复计票。");
+    EXPECT_THROW(Db.Conn().Execute("insert into [OCR_Commit] ([ScanUID]) values ('NEW1')"), EDbError)
+        << "the unique index is back";
+    EXPECT_EQ(Tallies(Db)[0], (TTally{"甲", 1, 1, 0, false}));
 }
 
 }  // namespace

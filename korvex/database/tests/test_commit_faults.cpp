@@ -11,6 +11,7 @@
 #include <set>
 #include <thread>
 
+#include "ChildProcess.h"
 #include "DbFixture.h"
 #include "model/TextUtil.h"
 
@@ -21,30 +22,6 @@ namespace {
 
 const std::vector<std::string> kFormal = {"甲", "乙", "丙", "丁", "O'Neil", "戊"};
 const std::vector<std::string> kWriteInPool = {"王五", "赵六", "钱七", "孙八", "D'Arcy"};
-
-void WriteAll(int fd, const std::string& text) {
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = write(fd, text.data() + done, text.size() - done);
-        if (n <= 0) return;
-        done += static_cast<std::size_t>(n);
-    }
-}
-
-std::string ReadAll(int fd) {
-    std::string out;
-    char buffer[4096];
-    for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;) out.append(buffer, static_cast<std::size_t>(n));
-    return out;
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> out;
-    std::size_t start = 0;
-    for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
-        out.push_back(text.substr(start, end - start));
-    return out;
-}
 
 // Child: commits random ballots until it is killed, reporting each committed
 // scan on fd. Never returns.

@@ -132,9 +132,28 @@ TEST_F(RowSet, ARowChangedBehindItsBackIsNotOverwritten) {
     EXPECT_THROW(rows.Delete(), EDbError);
 }
 
-TEST(SqlLiteralText, FormsOfEachValue) {
-    EXPECT_EQ(SqlLiteral(TDbValue{}), "null");
-    EXPECT_EQ(SqlLiteral(TDbValue{std::int64_t{-12}}), "-12");
-    EXPECT_EQ(SqlLiteral(TDbValue{0.5}), "0.5");
-    EXPECT_EQ(SqlLiteral(TDbValue{std::string("O'Brien")}), "'O''Brien'");
+TEST_F(RowSet, ValuesOfEveryKindAreWrittenAndMatchedAsTheyAre) {
+    // Texts with quotes, a real that has no short decimal form and NULL reach
+    // the table through bound values, and the row is found again by them.
+    Db.Conn().Execute("create table [v] ([n] long,[t] text(40),[r] double)");
+    TEditableRowSet rows(Db.Conn(), "v", "select * from [v]");
+    rows.Open();
+    rows.Append();
+    rows.SetField("n", std::int64_t{-12});
+    rows.SetField("t", std::string("O'Brien \"x\" ?; --"));
+    rows.SetField("r", 0.1 + 0.2);
+    rows.Post();
+    rows.Append();
+    rows.SetField("t", std::string("x'); drop table [abc]; --"));
+    rows.Post();
+    EXPECT_EQ(Strings("select [t] from [v] order by [n] desc"),
+              (std::vector<std::string>{"O'Brien \"x\" ?; --", "x'); drop table [abc]; --"}));
+    EXPECT_EQ(Strings("select count(*) from [v] where [r]=0.30000000000000004"), std::vector<std::string>{"1"});
+    rows.MoveTo(0);
+    rows.SetField("t", std::string("it's"));
+    rows.Post();  // matched by n, t and the exact real
+    rows.MoveTo(1);
+    rows.Delete();  // matched by NULL n and r
+    EXPECT_EQ(Strings("select [t] from [v]"), std::vector<std::string>{"it's"});
+    EXPECT_EQ(Names(), (std::vector<std::string>{"甲", "乙", "丙"}));
 }

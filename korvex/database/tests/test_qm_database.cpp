@@ -1,5 +1,6 @@
 // Opening, schema upkeep, candidate maintenance and the maximum selection.
 #include "DbFixture.h"
+#include "model/TextUtil.h"
 
 #include <filesystem>
 
@@ -89,19 +90,16 @@ TEST_F(QMDatabaseTest, TableAndColumnLookupsIgnoreLetterCase) {
     EXPECT_EQ(Db.Conn().ColumnNames("detail"), (std::vector<std::string>{"id", "票类型", "Zhang"}));
 }
 
-TEST_F(QMDatabaseTest, QuotingDoublesOnlyItsOwnDelimiter) {
+TEST_F(QMDatabaseTest, IdentifierQuotingDoublesOnlyItsOwnDelimiter) {
     struct Case {
-        std::string in, text, ident;
+        std::string in, ident;
     } cases[] = {
-        {"O'Neil", "'O''Neil'", "[O'Neil]"},
-        {"a]b", "'a]b'", "[a]]b]"},
-        {"x'); drop table [abc]; --", "'x''); drop table [abc]; --'", "[x'); drop table [abc]]; --]"},
-        {"", "''", "[]"},
+        {"O'Neil", "[O'Neil]"},
+        {"a]b", "[a]]b]"},
+        {"x'); drop table [abc]; --", "[x'); drop table [abc]]; --]"},
+        {"", "[]"},
     };
-    for (const auto& c : cases) {
-        EXPECT_EQ(TQMDatabase::QuoteSqlText(c.in), c.text);
-        EXPECT_EQ(TQMDatabase::QuoteIdentifier(c.in), c.ident);
-    }
+    for (const auto& c : cases) EXPECT_EQ(TQMDatabase::QuoteIdentifier(c.in), c.ident);
 }
 
 TEST_F(QMDatabaseTest, RenumberKeepsTheOrder) {
@@ -118,15 +116,15 @@ TEST_F(QMDatabaseTest, RenumberManyRows) {
     OpenNew({});
     Db.Conn().BeginTrans();
     for (int i = 0; i < 250; ++i)
-        Db.Conn().Execute("insert into [abc] values (" + std::to_string(1000 + 3 * i) + ",'n" + std::to_string(i) +
-                          "',0,0,0,False)");
+        Db.Conn().Execute("insert into [abc] values (?,?,0,0,0,False)",
+                          {std::int64_t{1000 + 3 * i}, Format("n%d", i)});
     Db.Conn().CommitTrans();
     Db.RenumberCandidates();
     const auto list = Db.LoadCandidates(true);
     ASSERT_EQ(list.size(), 250u);
     for (int i = 0; i < 250; ++i) {
         EXPECT_EQ(list[i].ID, i + 1);
-        EXPECT_EQ(list[i].Name, "n" + std::to_string(i));
+        EXPECT_EQ(list[i].Name, Format("n%d", i));
     }
 }
 
@@ -138,6 +136,19 @@ TEST_F(QMDatabaseTest, ClearVotingResultsOnAFreshDatabase) {
     EXPECT_EQ(Tallies(Db), (std::vector<TTally>{{"甲", 0, 0, 0, false}, {"乙", 0, 0, 0, false}}));
     EXPECT_EQ(Db.Conn().ColumnNames("detail"), (std::vector<std::string>{"id", "票类型", "甲", "乙"}));
     EXPECT_EQ(Db.Conn().TableNames(), (std::vector<std::string>{"abc", "detail"}));
+}
+
+// Write-in flags as other tools store them: Access's True is -1, and a NULL
+// flag is a formal candidate.
+TEST_F(QMDatabaseTest, ClearVotingResultsRemovesEveryWriteInFlag) {
+    OpenNew({"甲"});
+    Db.Conn().Execute("insert into [abc] values (2,'乙',3,0,0,NULL)");
+    Db.Conn().Execute("insert into [abc] values (3,'Access',1,0,0,-1)");
+    Db.Conn().Execute("insert into [abc] values (4,'Korvex',1,0,0,True)");
+    Db.Conn().Execute("insert into [abc] values (5,'Other',1,0,0,7)");
+    Db.ClearVotingResults(true);
+    EXPECT_EQ(Db.LoadCandidates(true), (std::vector<TCandidateInfo>{{1, "甲", false}, {2, "乙", false}}));
+    EXPECT_EQ(Db.Conn().ColumnNames("detail"), (std::vector<std::string>{"id", "票类型", "甲", "乙"}));
 }
 
 TEST_F(QMDatabaseTest, ClearCandidatesAndResultsLeavesAnEmptyList) {
@@ -175,7 +186,8 @@ TEST_F(QMDatabaseTest, MaxSelectSetting) {
 }
 
 TEST_F(QMDatabaseTest, NewDatabaseHoldsTheGivenCandidates) {
-    const std::string list = Folder.Write("names.txt", "\xEF\xBB\xBF张三\r\n\r\n  李四 \r\nO'Neil\r\n");
+    const std::string list =
+        Folder.Write("names.txt", "\xEF\xBB\xBF张三\r\n\r\n  李四\u3000\r\nO'Neil\r\n\u3000\r\n");
     Path = Folder.File("qm.mdb");
     CreateCountingDatabase(Path, ReadCandidateNamesFile(list));
     Db.Open(Path);
@@ -188,13 +200,29 @@ TEST_F(QMDatabaseTest, NewDatabaseHoldsTheGivenCandidates) {
 }
 
 TEST_F(QMDatabaseTest, NewDatabaseRefusesBadNamesAndLeavesNoFile) {
-    const std::vector<std::vector<std::string>> bad = {
-        {"甲", "乙", "甲"}, {"甲", "Zhang", "zhang"}, {"a]b"}, {"x'); drop table [abc]; --"}, {std::string(31, 'n')},
+    const struct {
+        std::vector<std::string> names;
+        std::string error;
+    } bad[] = {
+        {{"甲", "乙", "甲"}, "候选人姓名不能重复：甲"},
+        {{"甲", "Zhang", "zhang"}, "候选人姓名不能重复：zhang"},
+        {{"王五", "王五\u3000"}, "候选人姓名不能重复：王五"},
+        {{"a]b"}, "候选人姓名不能包含字符 ]：a]b"},
+        {{"x'); drop table [abc]; --"}, "候选人姓名不能包含字符 ]：x'); drop table [abc]; --"},
+        {{"李\n四"}, "候选人姓名不能包含换行符或控制字符：李<U+000A>四"},
+        {{"李\x01四"}, "候选人姓名不能包含换行符或控制字符：李<U+0001>四"},
+        {{"李\u2029四"}, "候选人姓名不能包含换行符或控制字符：李<U+2029>四"},
+        {{std::string(31, 'n')}, ""},
     };
-    for (const auto& names : bad) {
+    for (const auto& c : bad) {
         const std::string file = Folder.File("bad.mdb");
-        EXPECT_THROW(CreateCountingDatabase(file, names), EKorvexError) << names.back();
-        EXPECT_FALSE(std::filesystem::exists(file)) << names.back();
+        const std::string error = ErrorOf([&] { CreateCountingDatabase(file, c.names); });
+        if (c.error.empty()) {
+            EXPECT_NE(error, "(no error)") << c.names.back();
+        } else {
+            EXPECT_EQ(error, c.error) << c.names.back();
+        }
+        EXPECT_FALSE(std::filesystem::exists(file)) << c.names.back();
     }
     CreateCountingDatabase(Folder.File("ok.mdb"), {std::string(30, 'n'), "x'); drop table abc; --"});
     Db.Open(Folder.File("ok.mdb"));
