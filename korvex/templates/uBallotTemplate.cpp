@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "model/Errors.h"
+#include "model/NameText.h"
 #include "model/TextUtil.h"
 #include "templates/IniDocument.h"
 
@@ -96,7 +97,33 @@ TRect TextToRect(std::string_view text) {
 
 std::string TemplateCodeText(std::uint32_t code) { return Format("%08X", code); }
 
+namespace {
+
+// The reader trims every line and splits the file at line ends, so a text with
+// blanks at either end would come back changed and one with a line break
+// would add a line of its own. Such a template is refused before anything is
+// written: every ballot read with it would fail to commit.
+void CheckReadsBack(const std::string& value, const std::string& what) {
+    if (value.size() != TrimBlanks(value).size() || value.find_first_of("\r\n") != std::string::npos)
+        throw EKorvexError(Format("%s“%s”首尾有空白或含有换行符，写入模板后不能原样读回，模板未保存。", what.c_str(),
+                                  VisibleName(value).c_str()));
+}
+
+void CheckTextValues(const TBallotTemplate& t) {
+    CheckReadsBack(t.TemplateID, "模板编号");
+    CheckReadsBack(t.Title, "标题");
+    if (t.TemplateKind == tkExternal) {
+        CheckReadsBack(t.ExternalReferenceImage, "参考图片");
+        CheckReadsBack(t.ExternalOptionMode, "选项模式");
+    }
+    for (std::size_t i = 0; i < t.Candidates.size(); ++i)
+        CheckReadsBack(t.Candidates[i].Name, Format("第%zu位候选人姓名", i + 1));
+}
+
+}  // namespace
+
 void SaveTemplate(const TBallotTemplate& t, const std::string& fileName) {
+    CheckTextValues(t);
     const std::filesystem::path folder = std::filesystem::path(fileName).parent_path();
     if (!folder.empty()) {
         std::error_code ec;

@@ -23,7 +23,9 @@ TRect TextToRect(std::string_view text);
 std::string TemplateCodeText(std::uint32_t code);
 
 // Writes the template, keeping sections and keys of an existing file that it
-// does not overwrite. Creates the folder first.
+// does not overwrite. Creates the folder first. A text value that would not
+// read back as it stands (blanks at either end, a line break) is refused with
+// EKorvexError before anything is written.
 void SaveTemplate(const TBallotTemplate& ATemplate, const std::string& fileName);
 // Reads a template file; raises "模板文件不存在：%s" when the file is missing.
 std::unique_ptr<TBallotTemplate> LoadTemplate(const std::string& fileName);

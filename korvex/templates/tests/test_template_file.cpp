@@ -180,6 +180,53 @@ TEST(TemplateFile, MissingFile) {
     }
 }
 
+// Every text is written only when the reader gives it back unchanged: a name
+// with a blank at one end would read back trimmed (and every ballot of the
+// template would then fail to commit), a line break would add a line.
+TEST(TemplateFile, TextsThatWouldNotReadBackAreRefusedAndNothingIsWritten) {
+    TempFolder dir;
+    const std::string file = dir.Write("t.ini", "previous");
+    const struct {
+        void (*spoil)(TBallotTemplate&);
+        const char* error;
+    } cases[] = {
+        {[](TBallotTemplate& t) { t.Candidates[1].Name = "李四 "; },
+         "第2位候选人姓名“李四 ”首尾有空白或含有换行符，写入模板后不能原样读回，模板未保存。"},
+        {[](TBallotTemplate& t) { t.Candidates[0].Name = "\t李四"; },
+         "第1位候选人姓名“<U+0009>李四”首尾有空白或含有换行符，写入模板后不能原样读回，模板未保存。"},
+        {[](TBallotTemplate& t) { t.Candidates[2].Name = "李四\r\n[Candidates]\r\nCount=1"; },
+         "第3位候选人姓名“李四<U+000D><U+000A>[Candidates]<U+000D><U+000A>Count=1”首尾有空白或含有换行符，"
+         "写入模板后不能原样读回，模板未保存。"},
+        {[](TBallotTemplate& t) { t.Title = "第一届\n选举"; },
+         "标题“第一届<U+000A>选举”首尾有空白或含有换行符，写入模板后不能原样读回，模板未保存。"},
+        {[](TBallotTemplate& t) { t.TemplateID = " X"; },
+         "模板编号“ X”首尾有空白或含有换行符，写入模板后不能原样读回，模板未保存。"},
+        {[](TBallotTemplate& t) {
+             t.TemplateKind = tkExternal;
+             t.ExternalReferenceImage = "ExternalRefs\\a.bmp ";
+         },
+         "参考图片“ExternalRefs\\a.bmp ”首尾有空白或含有换行符，写入模板后不能原样读回，模板未保存。"},
+    };
+    for (const auto& c : cases) {
+        TBallotTemplate t = SampleStandard(3, 1);
+        c.spoil(t);
+        try {
+            SaveTemplate(t, file);
+            ADD_FAILURE() << "saved: " << c.error;
+        } catch (const EKorvexError& e) {
+            EXPECT_EQ(std::string(e.what()), c.error);
+        }
+        EXPECT_EQ(TempFolder::Read(file), "previous");
+    }
+    // Blanks inside a text, and blanks other than the reader trims, read back as they are.
+    TBallotTemplate t = SampleStandard(3, 1);
+    t.Candidates[0].Name = "欧阳 娜娜";
+    t.Candidates[1].Name = "王五\u3000";
+    t.Title = "";
+    SaveTemplate(t, file);
+    EXPECT_EQ(*LoadTemplate(file), t);
+}
+
 TEST(TemplateFile, RewriteOverLargerFileKeepsOldSections) {
     TempFolder dir;
     const std::string file = dir.File("t.ini");
