@@ -1,5 +1,6 @@
 // The BIFF8 Workbook stream: workbook globals (fonts, formats, the sheet
 // directory, the shared string table) followed by one worksheet substream.
+#include <algorithm>
 #include <cmath>
 #include <map>
 #include <unordered_map>
@@ -30,6 +31,8 @@ enum : std::uint16_t {
     rtSST = 0x00FC,
     rtContinue = 0x003C,
     rtExtSST = 0x00FF,
+    rtDefColWidth = 0x0055,
+    rtColInfo = 0x007D,
     rtDimensions = 0x0200,
     rtRow = 0x0208,
     rtNumber = 0x0203,
@@ -273,6 +276,53 @@ void AppendCell(TBiffBuffer& out, TSharedStrings& strings, std::size_t row, std:
 
 bool IsEmpty(const TCellValue& v) { return std::holds_alternative<std::monostate>(v); }
 
+// Characters a cell shows: a text's (East Asian wide characters counting two
+// widths of "0"), a number as General formats it, TRUE or FALSE.
+std::size_t ShownWidth(const TCellValue& value) {
+    if (const auto* s = std::get_if<std::string>(&value)) {
+        return DisplayWidth(*s);
+    }
+    if (const auto* i = std::get_if<std::int64_t>(&value)) {
+        return std::to_string(*i).size();
+    }
+    if (const auto* d = std::get_if<double>(&value)) {
+        return Format("%.10g", *d).size();
+    }
+    if (const auto* b = std::get_if<bool>(&value)) {
+        return *b ? 4 : 5;
+    }
+    return 0;
+}
+
+// One COLINFO per column, wide enough for its header and its widest cell (in
+// 1/256 of the width of "0" in the default font), within Excel's limits.
+void AppendColumnWidths(TBiffBuffer& out, const TSheetData& sheet) {
+    constexpr std::size_t kMinChars = 8;
+    constexpr std::size_t kMaxChars = 100;
+    constexpr std::size_t kPaddingChars = 2;
+    Simple16(out, rtDefColWidth, kMinChars);
+    std::vector<std::size_t> widths(sheet.Columns.size(), 0);
+    for (std::size_t c = 0; c < sheet.Columns.size(); ++c) {
+        widths[c] = DisplayWidth(sheet.Columns[c]);
+    }
+    for (const TSheetRow& row : sheet.Rows) {
+        for (std::size_t c = 0; c < row.size(); ++c) {
+            widths[c] = std::max(widths[c], ShownWidth(row[c]));
+        }
+    }
+    for (std::size_t c = 0; c < widths.size(); ++c) {
+        const std::size_t chars = std::clamp(widths[c] + kPaddingChars, kMinChars, kMaxChars);
+        TBiffBuffer p;
+        p.U16(static_cast<std::uint16_t>(c));  // first and last column
+        p.U16(static_cast<std::uint16_t>(c));
+        p.U16(static_cast<std::uint16_t>(chars * 256));
+        p.U16(kCellXF);
+        p.U16(0x0002);  // width set by the writer, not the default
+        p.U16(0);
+        AppendRecord(out, rtColInfo, p);
+    }
+}
+
 // The worksheet substream; the texts it uses are added to strings.
 TBiffBuffer Worksheet(const TSheetData& sheet, TSharedStrings& strings) {
     TSheetRow header;
@@ -282,6 +332,7 @@ TBiffBuffer Worksheet(const TSheetData& sheet, TSharedStrings& strings) {
     const std::size_t columns = sheet.Columns.size();
     TBiffBuffer out;
     AppendRecord(out, rtBOF, BofPayload(0x0010));
+    AppendColumnWidths(out, sheet);
     TBiffBuffer dims;
     const std::size_t rowCount = columns == 0 ? 0 : sheet.Rows.size() + 1;
     dims.U32(0);

@@ -39,6 +39,8 @@ public:
         }
         static const unsigned char kWorkbookClass[16] = {0x20, 0x08, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00,
                                                          0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46};
+        // Written under a temporary name and renamed when whole: a crash never
+        // leaves half a workbook under the chosen name.
         if (!WriteNewFile(path, BuildCompoundFile("Workbook", BuildBiff8Workbook(data), kWorkbookClass))) {
             throw EKorvexError("目标文件已存在：" + path);
         }
@@ -49,6 +51,21 @@ public:
 bool OpenInOffice(const std::filesystem::path& file) {
     std::error_code ec;
     return std::filesystem::exists(file.parent_path() / (".~lock." + file.filename().string() + "#"), ec);
+}
+
+// Refuses, before anything is touched, a path that cannot name a workbook
+// file: empty, holding a NUL character or naming a folder.
+void CheckTargetPath(const std::string& path) {
+    if (path.empty()) {
+        throw EKorvexError("没有指定导出文件。");
+    }
+    if (path.find('\0') != std::string::npos) {
+        throw EKorvexError("导出文件名含有空字符，无法使用。");
+    }
+    if (path.back() == '/' || std::filesystem::path(path).filename() == "." ||
+        std::filesystem::path(path).filename() == "..") {
+        throw EKorvexError("导出目标是文件夹，不是文件：" + path);
+    }
 }
 
 // Removes a file at path so that the statement writes a new workbook. A file
@@ -65,8 +82,11 @@ void MakeRoomFor(const std::string& path) {
     }
 }
 
+// The workbook target of a select ... into statement. The path is bracketed
+// like a name, "]" doubled, and read back whole: ";", quotes and "]" in a file
+// name reach the writer as they are.
 std::string Target(const std::string& path, const std::string& sheet) {
-    return "[Excel 8.0;Database=" + path + "].[<" + sheet + ">]";
+    return TQMDatabase::QuoteIdentifier("Excel 8.0;Database=" + path) + ".[<" + sheet + ">]";
 }
 
 void RunExport(TQMDatabase& db, const std::string& path, const std::string& statement) {
@@ -79,7 +99,7 @@ std::vector<TTallyRow> TallyRows(TQMDatabase& db, bool writeIns, const std::stri
     std::vector<TTallyRow> rows;
     const std::string sql =
         "select [id] as 序号,[xm] as 姓名,[zc] as 赞成票数,[bzc] as 不赞成票数,[qq] as 弃权票数 from [abc] where " +
-        std::string(writeIns ? "[nxr]=True" : "[nxr]=False") + " order by " + order;
+        std::string(writeIns ? TQMDatabase::kIsWriteIn : TQMDatabase::kIsFormal) + " order by " + order;
     for (auto q = db.Conn().OpenQuery(sql); !q->Eof(); q->Next()) {
         TTallyRow row;
         for (std::size_t c = 0; c < row.size(); ++c) {
@@ -110,6 +130,7 @@ void EnsureWorkbookWriter(TQMDatabase& ADatabase) {
 
 void ExportSummary(TQMDatabase& ADatabase, const std::string& path, bool byVotes) {
     RequireOpen(ADatabase);
+    CheckTargetPath(path);
     const std::string sheet = byVotes ? "计票结果_票数" : "计票结果_序号";
     const std::string order = byVotes ? "[zc] desc,[id]" : "[id]";
     RunExport(ADatabase, path,
@@ -120,12 +141,14 @@ void ExportSummary(TQMDatabase& ADatabase, const std::string& path, bool byVotes
 
 void ExportDetail(TQMDatabase& ADatabase, const std::string& path) {
     RequireOpen(ADatabase);
+    CheckTargetPath(path);
     ADatabase.EnsureDetailTable();
     RunExport(ADatabase, path, "select * into " + Target(path, "计票明细") + " from [detail]");
 }
 
 void ExportDetailStatistics(TQMDatabase& ADatabase, const std::string& path) {
     RequireOpen(ADatabase);
+    CheckTargetPath(path);
     ADatabase.EnsureDetailTable();
     const auto layout = ADatabase.Conn().OpenQuery("select * from [detail] where 1=2");
     std::string columns;
@@ -145,8 +168,7 @@ void ExportDetailStatistics(TQMDatabase& ADatabase, const std::string& path) {
 
 int CountBallotsOfType(TQMDatabase& ADatabase, const std::string& ballotType) {
     RequireOpen(ADatabase);
-    const auto q = ADatabase.Conn().OpenQuery("select count(*) as cnt from [detail] where [票类型]=" +
-                                              TQMDatabase::QuoteSqlText(ballotType));
+    const auto q = ADatabase.Conn().OpenQuery("select count(*) as cnt from [detail] where [票类型]=?", {ballotType});
     return q->Eof() ? 0 : static_cast<int>(q->AsInteger("cnt"));
 }
 
@@ -154,9 +176,8 @@ TSavedDocument WordBallot(TQMDatabase& ADatabase, const std::string& title, int 
                           const TDocumentTarget& target) {
     RequireOpen(ADatabase);
     std::vector<std::string> names;
-    for (auto q = ADatabase.Conn().OpenQuery("select [id],[xm] from [abc] where [nxr]=False order by [id]"); !q->Eof();
-         q->Next()) {
-        names.push_back(q->AsText("xm"));
+    for (const TCandidateInfo& c : ADatabase.LoadCandidates(false)) {
+        names.push_back(c.Name);
     }
     return Deliver(BuildWordBallot(title, names, maxSelect, writeInCount), "选票", target);
 }

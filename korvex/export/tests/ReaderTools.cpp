@@ -192,6 +192,38 @@ TReadWorkbook ReadWorkbookWithLibreOffice(const std::string& file, const std::st
     return book;
 }
 
+namespace {
+
+std::map<int, double> ParseWidths(const std::string& output) {
+    std::map<int, double> widths;
+    for (const std::string& line : SplitLines(output)) {
+        const std::size_t tab = line.find('\t');
+        if (tab != std::string::npos) {
+            widths[std::stoi(line.substr(0, tab))] = std::stod(line.substr(tab + 1));
+        }
+    }
+    return widths;
+}
+
+}  // namespace
+
+std::map<int, double> ReadColumnWidthsWithXlrd(const std::string& file) {
+    return ParseWidths(
+        RunCommand({SystemPython(), std::string(KORVEX_TEST_DATA_DIR) + "/read_column_widths.py", file}).Output);
+}
+
+std::map<int, double> ReadColumnWidthsWithLibreOffice(const std::string& file, const std::string& workDir) {
+    const std::filesystem::path out = std::filesystem::path(workDir) / "lo-xlsx";
+    std::filesystem::remove_all(out);
+    std::filesystem::create_directories(out);
+    if (ConvertWithLibreOffice(file, "xlsx", out.string()) != 0) {
+        return {};
+    }
+    const std::string xlsx = (out / (std::filesystem::path(file).stem().string() + ".xlsx")).string();
+    return ParseWidths(
+        RunCommand({SystemPython(), std::string(KORVEX_TEST_DATA_DIR) + "/read_column_widths.py", xlsx}).Output);
+}
+
 std::vector<std::vector<std::string>> TReadDocument::Of(const std::string& kind) const {
     std::vector<std::vector<std::string>> out;
     for (const auto& line : Lines) {

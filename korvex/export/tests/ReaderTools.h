@@ -1,6 +1,7 @@
 #pragma once
 // Runs the independent readers (xlrd, python-docx, LibreOffice) the export
 // tests check their files with.
+#include <map>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,12 @@ TReadWorkbook ReadWorkbookWithXlrd(const std::string& file);
 // Through "libreoffice --convert-to csv", every sheet to its own file; text
 // cells are quoted, so texts and numbers stay apart (booleans read as numbers).
 TReadWorkbook ReadWorkbookWithLibreOffice(const std::string& file, const std::string& workDir);
+
+// The first sheet's column widths in characters (the width of "0"), by column
+// index: as xlrd reads them, and as LibreOffice keeps them when it saves the
+// workbook again as .xlsx.
+std::map<int, double> ReadColumnWidthsWithXlrd(const std::string& file);
+std::map<int, double> ReadColumnWidthsWithLibreOffice(const std::string& file, const std::string& workDir);
 
 // A .docx as python-docx reads it (see data/read_docx.py): the title and one
 // line per paragraph, table, table row and table cell format, fields split.

@@ -144,6 +144,32 @@ TEST(ExcelWorkbook, ReplacesAnExistingFileAndReportsUnwritablePaths) {
     }
 }
 
+// Each column is as wide as its widest text (a Chinese character taking two
+// widths of "0"), so headers and names show whole; both readers see that.
+TEST(ExcelWorkbook, ColumnsAreWideEnoughForTheirTexts) {
+    TempFolder dir;
+    const std::string file = dir.File("widths.xls");
+    const std::string huge(400, 'w');
+    WriteExcel97Workbook(file, {"s",
+                                {"序号", "不赞成票数", "姓名", "是否另选人", "备注"},
+                                {{Int(1), Int(3), Text("欧阳娜娜娜娜娜娜"), Text("否"), huge},
+                                 {Int(1234567890123), Int(0), Text("Alexander Hamilton-Smith"), Text("是")}}});
+    // The characters each column must show, and the widths readers find.
+    const double needed[] = {13, 10, 24, 10};
+    const std::map<int, double> xlrd = ReadColumnWidthsWithXlrd(file);
+    const std::map<int, double> office = ReadColumnWidthsWithLibreOffice(file, dir.Path().string());
+    ASSERT_EQ(xlrd.size(), 5u);
+    ASSERT_GE(office.size(), 5u);
+    for (int c = 0; c < 4; ++c) {
+        EXPECT_GE(xlrd.at(c), needed[c]) << "column " << c;
+        EXPECT_LE(xlrd.at(c), needed[c] + 4) << "column " << c << " is far wider than its text";
+        EXPECT_NEAR(office.at(c), xlrd.at(c), 1.0 + 0.1 * xlrd.at(c)) << "LibreOffice reads column " << c << " otherwise";
+    }
+    // A huge text gets a wide column, not one beyond what a screen shows.
+    EXPECT_GE(xlrd.at(4), 50);
+    EXPECT_LE(xlrd.at(4), 255);
+}
+
 TEST(ExcelWorkbook, SheetNames) {
     const struct {
         const char* requested;
@@ -163,6 +189,16 @@ TEST(ExcelWorkbook, SheetNames) {
     for (const auto& c : cases) {
         EXPECT_EQ(WorkbookSheetName(c.requested), c.tab) << c.requested;
     }
+}
+
+TEST(Utf16, DisplayWidthCountsWideCharactersTwice) {
+    EXPECT_EQ(DisplayWidth(""), 0u);
+    EXPECT_EQ(DisplayWidth("Ann Lee"), 7u);
+    EXPECT_EQ(DisplayWidth("不赞成票数"), 10u);
+    EXPECT_EQ(DisplayWidth("王五 Wang"), 9u);
+    EXPECT_EQ(DisplayWidth("ｶﾀｶﾅ"), 4u);        // half-width katakana
+    EXPECT_EQ(DisplayWidth("ＡＢ"), 4u);         // full-width Latin
+    EXPECT_EQ(DisplayWidth("\xF0\xA0\x80\x80"), 2u);  // a Han character beyond U+FFFF
 }
 
 TEST(Utf16, DecodesAndReplacesMalformedInput) {

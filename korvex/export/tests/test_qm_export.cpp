@@ -2,6 +2,10 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <map>
+
+#include <sys/inotify.h>
+#include <unistd.h>
 
 #include "ReaderTools.h"
 #include "database/NewDatabase.h"
@@ -82,6 +86,138 @@ TEST_F(QMExportTest, SummaryByNumberAndByVotes) {
                                 {"N:3", "S:丙", "N:5", "N:0", "N:0", "S:否"},
                                 {"N:1", "S:甲", "N:3", "N:2", "N:0", "S:否"},
                                 {"N:4", "S:丁", "N:1", "N:0", "N:4", "S:是"}}));
+}
+
+// A save dialog returns any name the file system takes. Each must be written
+// exactly, never a name cut at ";" (after deleting the chosen file) or a
+// statement broken by "]".
+TEST_F(QMExportTest, EveryPathADialogCanReturnGetsExactlyThatFile) {
+    OpenWithTallies();
+    const std::vector<std::string> names = {
+        "结果;副本.xls",
+        "a]b.xls",
+        "x].[<y>] from [abc];.xls",
+        "it's \"quoted\".xls",
+        " 前后 空格 .xls",
+        "Database=x;Excel 8.0;.xls",
+        "文件夹;]'\" x/计票结果.xls",
+        "Ünïcödé ёжик 📊.xls",
+    };
+    int n = 0;
+    for (const std::string& name : names) {
+        const std::filesystem::path folder = Folder.Path() / ("case" + std::to_string(++n));
+        const std::filesystem::path file = folder / name;
+        std::filesystem::create_directories(file.parent_path());
+        // A decoy at the name cut at its first ";", which a cut path would destroy.
+        const std::string cut = (folder / name.substr(0, name.find(';'))).string();
+        if (cut != file.string() && !std::filesystem::exists(cut)) {
+            std::filesystem::create_directories(std::filesystem::path(cut).parent_path());
+            Folder.Write(std::filesystem::relative(cut, Folder.Path()).string(), "decoy");
+        }
+        for (int kind = 0; kind < 3; ++kind) {
+            const std::function<void()> exports[] = {[&] { ExportSummary(Db, file.string(), false); },
+                                                     [&] { ExportDetail(Db, file.string()); },
+                                                     [&] { ExportDetailStatistics(Db, file.string()); }};
+            ASSERT_EQ(ErrorOf(exports[kind]), "(no error)") << name;
+            const TReadWorkbook read = ReadWorkbookWithXlrd(file.string());
+            EXPECT_EQ(read.ExitCode, 0) << name;
+            const char* sheets[] = {"计票结果_序号", "计票明细", "明细统计"};
+            EXPECT_EQ(read.Sheets, std::vector<std::string>{sheets[kind]}) << name;
+        }
+        if (cut != file.string()) {
+            EXPECT_EQ(TempFolder::Read(cut), "decoy") << name;
+        }
+        // Nothing else was written: no cut name, no temporary file left.
+        std::vector<std::string> present;
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+            if (entry.is_regular_file()) {
+                present.push_back(std::filesystem::relative(entry.path(), folder).string());
+            }
+        }
+        std::sort(present.begin(), present.end());
+        std::vector<std::string> expected = {name};
+        if (cut != file.string()) {
+            expected.push_back(std::filesystem::relative(cut, folder).string());
+        }
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(present, expected) << name;
+    }
+}
+
+TEST_F(QMExportTest, PathsThatNameNoFileAreRefusedBeforeAnythingIsDeleted) {
+    OpenWithTallies();
+    const std::string kept = Folder.Write("kept.xls", "kept");
+    const struct {
+        std::string path;
+        std::string error;
+    } cases[] = {
+        {"", "没有指定导出文件。"},
+        {Folder.File("sub") + "/", "导出目标是文件夹，不是文件：" + Folder.File("sub") + "/"},
+        {Folder.File("."), "导出目标是文件夹，不是文件：" + Folder.File(".")},
+        {kept + std::string(1, '\0') + ".xls", "导出文件名含有空字符，无法使用。"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(ErrorOf([&] { ExportSummary(Db, c.path, false); }), c.error);
+        EXPECT_EQ(ErrorOf([&] { ExportDetail(Db, c.path); }), c.error);
+        EXPECT_EQ(ErrorOf([&] { ExportDetailStatistics(Db, c.path); }), c.error);
+    }
+    EXPECT_EQ(TempFolder::Read(kept), "kept");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(Folder.Path()), {}), 2) << "qm.mdb and kept.xls";
+}
+
+// The workbook is written under another name and renamed when complete: the
+// chosen name is never opened for writing, so a crash leaves no half file there.
+TEST_F(QMExportTest, TheChosenNameOnlyEverReceivesACompleteWorkbook) {
+    OpenNew({"甲", "乙"});
+    Db.EnsureDetailTable();
+    Db.Conn().BeginTrans();
+    for (int i = 0; i < 3000; ++i) {
+        Sql("insert into [detail] ([票类型],[甲],[乙]) values ('有效票','O','X')");
+    }
+    Db.Conn().CommitTrans();
+    const std::string folder = Folder.File("out");
+    std::filesystem::create_directories(folder);
+    const std::string file = folder + "/计票明细.xls";
+    Folder.Write("out/计票明细.xls", "previous");
+
+    const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(watch, 0);
+    ASSERT_GE(inotify_add_watch(watch, folder.c_str(), IN_CREATE | IN_MODIFY | IN_CLOSE_WRITE | IN_MOVED_TO | IN_DELETE), 0);
+    ExportDetail(Db, file);
+    std::vector<std::string> events;
+    alignas(inotify_event) char buffer[65536];
+    for (ssize_t n; (n = read(watch, buffer, sizeof buffer)) > 0;) {
+        for (char* p = buffer; p < buffer + n;) {
+            const auto* e = reinterpret_cast<const inotify_event*>(p);
+            const std::string name = e->len > 0 ? e->name : "";
+            if (name == "计票明细.xls") {
+                events.push_back(e->mask & IN_CREATE       ? "create"
+                                 : e->mask & IN_MODIFY     ? "write"
+                                 : e->mask & IN_CLOSE_WRITE ? "close"
+                                 : e->mask & IN_MOVED_TO   ? "renamed"
+                                                           : "delete");
+            }
+            p += sizeof(inotify_event) + e->len;
+        }
+    }
+    close(watch);
+    EXPECT_EQ(events, (std::vector<std::string>{"delete", "renamed"}));
+    EXPECT_EQ(ReadWorkbookWithXlrd(file).Cells.size(), 3001u);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 1) << "no temporary file left";
+}
+
+TEST_F(QMExportTest, ColumnsShowTheChineseHeadersAndNamesWhole) {
+    OpenWithTallies();
+    Sql("update [abc] set [xm]='欧阳娜娜娜娜娜娜' where [id]=2");
+    const std::string file = Folder.File("计票结果_序号.xls");
+    ExportSummary(Db, file, false);
+    const std::map<int, double> widths = ReadColumnWidthsWithXlrd(file);
+    ASSERT_EQ(widths.size(), 6u);
+    // 序号, 姓名 (the longest name), 赞成票数, 不赞成票数, 弃权票数, 是否另选人
+    const double needed[] = {4, 16, 8, 10, 8, 10};
+    for (int c = 0; c < 6; ++c) {
+        EXPECT_GE(widths.at(c), needed[c]) << "column " << c;
+    }
 }
 
 TEST_F(QMExportTest, ExportingTwiceReplacesTheWorkbook) {
@@ -256,4 +392,34 @@ TEST_F(QMExportTest, ElectionReportCountsAndOrder) {
     EXPECT_EQ(rows[1][2], "甲");
     EXPECT_EQ(rows[2][2], "乙");
     EXPECT_EQ(rows[3][2], "丙");
+}
+
+// Flags written by other tools: NULL is a formal candidate, any value other
+// than 0 (Access's True is -1) a write-in.
+TEST_F(QMExportTest, WriteInFlagsOfOtherToolsInTheBallotAndTheReport) {
+    OpenNew({"甲"});
+    Sql("insert into [abc] ([id],[xm],[zc],[bzc],[qq],[nxr]) values (2,'乙',4,0,0,NULL)");
+    Sql("insert into [abc] ([id],[xm],[zc],[bzc],[qq],[nxr]) values (3,'丙',2,0,0,-1)");
+    Sql("insert into [abc] ([id],[xm],[zc],[bzc],[qq],[nxr]) values (4,'丁',1,0,0,True)");
+    const TDocumentTarget target{Folder.File("Documents"), [](const std::string&, std::string&) { return true; }};
+
+    const TReadDocument ballot = ReadDocumentWithPythonDocx(WordBallot(Db, "选票", 2, 0, target).FileName);
+    ASSERT_EQ(ballot.ExitCode, 0);
+    EXPECT_EQ(ballot.Of("R")[0], (std::vector<std::string>{"R", "候选人姓名", "甲", "乙"}));
+
+    const TReadDocument report = ReadDocumentWithPythonDocx(ElectionReport(Db, "选举", false, target).FileName);
+    ASSERT_EQ(report.ExitCode, 0);
+    EXPECT_EQ(report.Of("R"), (Rows{{"R", "序号", "姓名", "赞成票数", "不赞成票数", "弃权票数"},
+                                    {"R", "1", "甲", "0", "0", "0"},
+                                    {"R", "2", "乙", "4", "0", "0"},
+                                    {"R", "序号", "姓名", "赞成票数", "不赞成票数", "弃权票数"},
+                                    {"R", "3", "丙", "2", "0", "0"},
+                                    {"R", "4", "丁", "1", "0", "0"}}));
+
+    const std::string file = Folder.File("s.xls");
+    ExportSummary(Db, file, false);
+    const TReadWorkbook summary = ReadWorkbookWithXlrd(file);
+    ASSERT_EQ(summary.Cells.size(), 5u);
+    EXPECT_EQ(summary.Cells[2][5], "S:否");
+    EXPECT_EQ(summary.Cells[3][5], "S:是");
 }
