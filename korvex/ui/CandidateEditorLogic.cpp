@@ -8,6 +8,7 @@
 #include "database/EditableRowSet.h"
 #include "database/uBallotDB.h"
 #include "model/Errors.h"
+#include "model/NameText.h"
 #include "model/TextUtil.h"
 
 namespace korvex {
@@ -19,15 +20,15 @@ std::int64_t NextCandidateID(TDbConnection& conn) {
 }
 
 void ValidateCandidateName(TDbConnection& conn, const std::string& name, std::int64_t id) {
-    const std::string trimmed = TrimmedCopy(name);
+    const std::string trimmed = TrimName(name);
     if (trimmed.empty()) throw EKorvexError("候选人姓名不能为空。");
+    if (HasForbiddenNameCharacter(trimmed)) throw EKorvexError("候选人姓名不能包含换行符或控制字符。");
     if (trimmed[0] >= '0' && trimmed[0] <= '9') throw EKorvexError("候选人姓名不能以数字开头。");
     for (const char c : {'(', ')', ',', ';', '/', '?', '\\'})
         if (trimmed.find(c) != std::string::npos)
             throw EKorvexError(std::string("候选人姓名不能包含字符 ") + c + "。");
     if (trimmed.find(']') != std::string::npos) throw EKorvexError("候选人姓名不能包含字符 ]。");
-    auto q = conn.OpenQuery("select count(*) as cnt from [abc] where [xm]=" + TQMDatabase::QuoteSqlText(trimmed) +
-                            " and [id]<>" + std::to_string(id));
+    auto q = conn.OpenQuery("select count(*) as cnt from [abc] where [xm]=? and [id]<>?", {trimmed, id});
     if (q->AsInteger("cnt") > 0) throw EKorvexError("候选人姓名不能重复。");
 }
 
@@ -57,7 +58,7 @@ void InitNewCandidateRow(TEditableRowSet& rows, TDbConnection& conn) {
 }
 
 void CheckCandidateRowBeforePost(TEditableRowSet& rows, TDbConnection& conn) {
-    const std::string name = TrimmedCopy(rows.AsText("xm"));
+    const std::string name = TrimName(rows.AsText("xm"));
     const std::int64_t id = RowID(rows);
     ValidateCandidateName(conn, name, id);
     rows.SetField("id", id);
@@ -151,12 +152,12 @@ int ImportCandidateNames(TQMDatabase& db, const std::vector<std::string>& lines)
     int count = 0;
     try {
         for (const std::string& line : lines) {
-            const std::string name = TrimmedCopy(line);
+            const std::string name = TrimName(line);
             if (name.empty()) continue;
             ++count;
             ValidateCandidateName(conn, name, -count);
-            conn.Execute("insert into [abc] ([id],[xm],[zc],[bzc],[qq],[nxr]) values (" + std::to_string(count) + "," +
-                         TQMDatabase::QuoteSqlText(name) + ",0,0,0,False)");
+            conn.Execute("insert into [abc] ([id],[xm],[zc],[bzc],[qq],[nxr]) values (?,?,0,0,0,False)",
+                         {std::int64_t{count}, name});
         }
         conn.CommitTrans();
     } catch (...) {

@@ -52,6 +52,13 @@ TEST_F(CandidateEditor, NameChecks) {
         {"甲", 1, ""},           // its own row
         {"３号", 9, ""},         // a full-width digit
         {"O'Neil", 9, ""},
+        {"\u3000\u3000", 9, "候选人姓名不能为空。"},
+        {"李\n四", 9, "候选人姓名不能包含换行符或控制字符。"},
+        {"李\t四", 9, "候选人姓名不能包含换行符或控制字符。"},
+        {"李\u2028四", 9, "候选人姓名不能包含换行符或控制字符。"},
+        {"甲\u3000", 9, "候选人姓名不能重复。"},  // the same name once trimmed
+        {"x'); drop table [abc]; --", 9, "候选人姓名不能包含字符 )。"},
+        {"x'' or ''1''=''1", 9, ""},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(ErrorOf([&] { ValidateCandidateName(Db.Conn(), c.name, c.id); }),
@@ -96,10 +103,16 @@ TEST_F(CandidateEditor, NewRowIsStoredTrimmedWithZeroTallies) {
     const auto columns = Db.Conn().ColumnNames("detail");
     EXPECT_NE(std::find(columns.begin(), columns.end(), "丙"), columns.end());
 
+    // Blanks of every kind around a name go; blanks inside stay.
+    ASSERT_TRUE(form->InsertRow());
+    Type(*form, 3, 1, "\u3000丁\u00A0五\u3000");
+    ASSERT_TRUE(form->PostRow()) << (prompts_.errors.empty() ? "" : prompts_.errors[0]);
+    EXPECT_EQ(Names().back(), "丁\u00A0五");
+
     // Editing a row again stores it with zero tallies; unchanged it is accepted.
     Type(*form, 0, 1, "甲 ");
     EXPECT_TRUE(form->PostRow());
-    EXPECT_EQ(Names(), (std::vector<std::string>{"甲", "乙", "丙"}));
+    EXPECT_EQ(Names(), (std::vector<std::string>{"甲", "乙", "丙", "丁\u00A0五"}));
     EXPECT_EQ(Strings("select [zc] from [abc] where [id]=1"), (std::vector<std::string>{"0"}));
     EXPECT_TRUE(prompts_.errors.empty());
 }
@@ -167,7 +180,7 @@ TEST_F(CandidateEditor, ClearAndRenumber) {
 TEST_F(CandidateEditor, ImportReadsOneNamePerLine) {
     OpenNew({"甲"});
     auto form = Editor();
-    const std::string file = Folder.Write("names.txt", "\xEF\xBB\xBF 张三 \r\n\r\n李四\r\n王五");
+    const std::string file = Folder.Write("names.txt", "\xEF\xBB\xBF 张三 \r\n\r\n李四\u3000\r\n\u3000\r\n王五");
     prompts_.fileAnswers = {file};
     form->ImportText();
     EXPECT_EQ(prompts_.informations, (std::vector<std::string>{"请先清空现有候选人再导入。"}));
@@ -195,7 +208,11 @@ TEST_F(CandidateEditor, ARefusedImportStoresNothing) {
     const struct {
         const char* text;
         const char* message;
-    } cases[] = {{"甲\n\n乙\n甲\n", "候选人姓名不能重复。"}, {"甲\n乙\n3丙\n", "候选人姓名不能以数字开头。"}};
+    } cases[] = {{"甲\n\n乙\n甲\n", "候选人姓名不能重复。"},
+                 {"甲\n乙\n3丙\n", "候选人姓名不能以数字开头。"},
+                 {"王五\n王五\u3000\n", "候选人姓名不能重复。"},
+                 {"甲\n乙\u2028丙\n", "候选人姓名不能包含换行符或控制字符。"},
+                 {"甲\n乙\r丙\n", "候选人姓名不能包含换行符或控制字符。"}};
     for (const auto& c : cases) {
         prompts_.errors.clear();
         prompts_.fileAnswers = {Folder.Write("names.txt", c.text)};

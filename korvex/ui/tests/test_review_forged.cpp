@@ -32,7 +32,7 @@ struct TTally {
 std::ostream& operator<<(std::ostream& os, const TTally& t) { return os << t.zc << "/" << t.bzc << "/" << t.qq; }
 
 TTally TallyOf(TQMDatabase& db, const std::string& name) {
-    auto q = db.Conn().OpenQuery("select [zc],[bzc],[qq] from [abc] where [xm]=" + TQMDatabase::QuoteSqlText(name));
+    auto q = db.Conn().OpenQuery("select [zc],[bzc],[qq] from [abc] where [xm]=?", {name});
     if (q->Eof()) return {-1, -1, -1};
     return {q->AsInteger("zc"), q->AsInteger("bzc"), q->AsInteger("qq")};
 }
