@@ -19,7 +19,8 @@ void SetApprovals(const std::string& dbFile, const std::vector<int>& approvals) 
     TQMDatabase db;
     db.Open(dbFile);
     for (std::size_t i = 0; i < approvals.size(); ++i)
-        db.Conn().Execute("update [abc] set [zc]=" + std::to_string(approvals[i]) + " where [id]=" + std::to_string(i + 1));
+        db.Conn().Execute("update [abc] set [zc]=? where [id]=?",
+                          {std::int64_t{approvals[i]}, static_cast<std::int64_t>(i + 1)});
 }
 
 bool StartsWith(const std::string& file, const std::string& magic) {
@@ -71,7 +72,9 @@ TEST_F(CliTest, WrongCommandLinesAreUsageErrors) {
 }
 
 TEST_F(CliTest, NewDatabaseTakesTheCandidatesInOrder) {
-    std::ofstream(scratch_.File("names.txt"), std::ios::binary) << "\xEF\xBB\xBF张三\r\n  李四 \r\n\r\n王五\r\n";
+    // Blanks of every kind are trimmed; a line of blanks names no one.
+    std::ofstream(scratch_.File("names.txt"), std::ios::binary)
+        << "\xEF\xBB\xBF张三\r\n  李四\u3000\r\n\r\n\u3000\r\n王五\r\n";
     const TProgramRun made = Cli({"new-database", "--candidates", scratch_.File("names.txt")});
     ASSERT_EQ(made.ExitCode, kExitOk) << made.Err;
     EXPECT_NE(made.Out.find("候选人 3 人"), std::string::npos) << made.Out;
@@ -101,6 +104,9 @@ TEST_F(CliTest, NewDatabaseRefusals) {
     } cases[] = {
         {"张三\n李]四\n", "不能包含字符 ]"},
         {"张三\n李四\n张三\n", "不能重复"},
+        {"王五\n王五\u3000\n", "不能重复"},
+        {"张三\n李\u2028四\n", "候选人姓名不能包含换行符或控制字符：李<U+2028>四"},
+        {"张三\n李\x01四\n", "候选人姓名不能包含换行符或控制字符：李<U+0001>四"},
         {"", "names.txt"},
     };
     for (const auto& c : cases) {
@@ -176,6 +182,21 @@ TEST_F(CliTest, ExportsWriteTheirWorkbooks) {
             EXPECT_NE(at, std::string::npos) << c.kind << ": " << name << " out of order\n" << read;
         }
     }
+}
+
+// The file named on the command line is the file written, whatever it holds.
+TEST_F(CliTest, ExportWritesExactlyTheFileNamed) {
+    NewDatabase(kNames);
+    std::ofstream(Home("结果"), std::ios::binary) << "decoy";
+    for (const std::string name : {"结果;副本.xls", "a]b.xls", "it's \"q\" x.xls"}) {
+        const std::string file = Home(name);
+        const TProgramRun run = Cli({"export", "summary", file});
+        ASSERT_EQ(run.ExitCode, kExitOk) << name << ": " << run.Err;
+        EXPECT_NE(run.Out.find(file), std::string::npos) << run.Out;
+        EXPECT_TRUE(StartsWith(file, "\xD0\xCF\x11\xE0")) << name;
+        EXPECT_EQ(ReadWorkbook(file).rfind("sheet:计票结果_序号\n", 0), 0u) << name;
+    }
+    EXPECT_EQ(TempFolder::Read(Home("结果")), "decoy");
 }
 
 TEST_F(CliTest, ExportIntoAMissingFolderFails) {
