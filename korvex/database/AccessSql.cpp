@@ -146,7 +146,7 @@ private:
 
     std::string ColumnName(std::size_t s) const {
         const Token& n = T[Sig[s - 1]];
-        return n.Kind == TokKind::Bracket ? n.Name : n.Kind == TokKind::Quoted ? n.Text.substr(1, n.Text.size() - 2) : n.Text;
+        return n.Kind == TokKind::Bracket ? n.Name : n.Text;  // a double-quoted name is refused before
     }
 
     void Blank(std::size_t s) {

@@ -137,7 +137,8 @@ void TEditableRowSet::Post() {
             assignments += "=?";
         }
         const std::string where = MatchOriginal(original, params);
-        const std::int64_t changed = FConn.Execute("update " + table + " set " + assignments + " where " + where, params);
+        const std::int64_t changed =
+            FConn.Execute("update " + table + " set " + assignments + " where " + where, params);
         if (changed == 0) throw EDbError("该行已被其他用户修改或删除，未能保存。", 0);
         original = FBuffer;
     }
@@ -164,7 +165,8 @@ void TEditableRowSet::Delete() {
     const auto row = FRows.begin() + FCurrent;
     TDbParams params;
     const std::string where = MatchOriginal(*row, params);
-    const std::int64_t changed = FConn.Execute("delete from " + TQMDatabase::QuoteIdentifier(FTable) + " where " + where, params);
+    const std::int64_t changed =
+        FConn.Execute("delete from " + TQMDatabase::QuoteIdentifier(FTable) + " where " + where, params);
     if (changed == 0) throw EDbError("该行已被其他用户修改或删除，未能删除。", 0);
     FRows.erase(row);
     FCurrent = FRows.empty() ? -1 : std::min(FCurrent, static_cast<int>(FRows.size()) - 1);

@@ -66,7 +66,8 @@ public:
             error = errno;
         }
         if (error != 0) {
-            Fail(error);
+            ::unlink(FName.c_str());  // the destructor does not run for a failed constructor
+            RaiseFileError("无法写入文件", path, error);
         }
     }
     ~TTemporaryFile() {

@@ -29,8 +29,10 @@ constexpr std::size_t kMaxCellTextLength = 32767;  // UTF-16 units
 // become "_", the name is cut to 31 UTF-16 units, and an empty name becomes "Sheet1".
 std::string WorkbookSheetName(std::string_view requested);
 
-// The bytes of the Workbook stream. Raises EKorvexError when the sheet exceeds
-// the format's limits or a row has more cells than there are columns.
+// The bytes of the Workbook stream. Each column is as wide as its header or
+// widest cell (East Asian wide characters counting two), between 8 and 100
+// characters. Raises EKorvexError when the sheet exceeds the format's limits or
+// a row has more cells than there are columns.
 std::string BuildBiff8Workbook(const TSheetData& sheet);
 
 // Writes a new workbook at path, replacing a file already there. The file is

@@ -6,8 +6,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <ostream>
 #include <random>
 #include <thread>
 
@@ -46,6 +48,17 @@ struct TSnapshot {
     std::vector<std::string> Guard;
     friend bool operator==(const TSnapshot&, const TSnapshot&) = default;
 };
+
+void PrintTo(const TSnapshot& s, std::ostream* os) {
+    const auto list = [&](const char* name, const std::vector<std::string>& rows) {
+        *os << "\n  " << name << ":";
+        for (const auto& row : rows) *os << " [" << row << "]";
+    };
+    list("abc", s.Abc);
+    list("detail columns", s.DetailColumns);
+    list("detail", s.Detail);
+    list("OCR_Commit", s.Guard);
+}
 
 std::vector<std::string> RowsOf(TDbConnection& c, const std::string& sql) {
     std::vector<std::string> out;
@@ -86,7 +99,8 @@ void ExpectGuardAndTalliesAgree(TQMDatabase& db) {
     const auto detail = c.OpenQuery("select * from [detail]");
     const auto& columns = detail->Result().Columns;
     for (const auto& tally : Tallies(db)) {
-        const auto col = std::find_if(columns.begin(), columns.end(), [&](const std::string& n) { return SameText(n, tally.Name); });
+        const auto col = std::find_if(columns.begin(), columns.end(),
+                                      [&](const std::string& n) { return SameText(n, tally.Name); });
         ASSERT_NE(col, columns.end()) << "no detail column for " << tally.Name;
         const std::size_t i = static_cast<std::size_t>(col - columns.begin());
         long long zc = 0, bzc = 0, qq = 0;
@@ -157,7 +171,8 @@ TEST_F(ClearFaultTest, AFailingStatementLeavesTheOldBallotsAndTheirGuard) {
     for (const auto& c : cases) {
         TQMDatabase failing(std::make_unique<TFailingConnection>(c.failing));
         failing.Open(Path);
-        EXPECT_EQ(ErrorOf([&] { RunOperation(failing, c.op); }), "database table is locked") << NameOf(c.op) << " " << c.failing;
+        EXPECT_EQ(ErrorOf([&] { RunOperation(failing, c.op); }), "database table is locked")
+            << NameOf(c.op) << " " << c.failing;
         failing.Close();
         EXPECT_EQ(Snap(Db.Conn()), before) << NameOf(c.op) << " failing at " << c.failing;
     }
