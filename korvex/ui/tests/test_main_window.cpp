@@ -108,8 +108,13 @@ TEST_F(MainWindow, OpensDatabaseAndListsOnlyExternalTemplates) {
     TBallotTemplate external = Template({"甲"}, 2, 0);
     external.TemplateKind = tkExternal;
     external.TemplateID = "EXT-20261210-101500-9F8E7D6C";
-    external.Title = " 外来选票 ";
-    SaveTemplate(external, home_.File("Templates/external.ini"));
+    external.Title = "外来选票";
+    const std::string file = home_.File("Templates/external.ini");
+    SaveTemplate(external, file);
+    // A title edited by hand with blanks around it is listed without them.
+    std::string text = TempFolder::Read(file);
+    text.replace(text.find("Title=外来选票"), std::string("Title=外来选票").size(), "Title=  外来选票 ");
+    home_.Write("Templates/external.ini", text);
     auto window = Open();
     EXPECT_TRUE(prompts_->errors.empty());
     EXPECT_TRUE(window->Database().IsOpen());
