@@ -44,6 +44,7 @@
 #include "templates/IniDocument.h"
 #include "ui/ImageLayout.h"
 #include "ui/ScanDialogs.h"
+#include "ui/ScanPicture.h"
 
 namespace korvex {
 namespace fs = std::filesystem;
@@ -395,13 +396,14 @@ void TMainForm::UpdateMaxSelectLabel() {
 // --- scan queue -------------------------------------------------------------
 
 void TMainForm::AddImages() {
-    const auto files = FPrompts->OpenFiles("扫描图片|*.bmp;*.jpg;*.jpeg;*.png|所有文件|*.*");
+    const auto files = FPrompts->OpenFiles("扫描图片|*.bmp;*.jpg;*.jpeg;*.png;*.tif;*.tiff|所有文件|*.*");
     if (files.empty()) return;
     AddImageFiles(files);
 }
 
 void TMainForm::AddImageFiles(const std::vector<std::string>& files) {
-    for (const std::string& f : files) FItems.push_back(NewScanItem(f));
+    for (const std::string& f : files)
+        for (auto& item : NewScanItems(f)) FItems.push_back(std::move(item));
     RefreshQueueList();
     ShowCurrentItem();
 }
@@ -423,7 +425,8 @@ TScanItem* TMainForm::CurrentScanItem() const {
 }
 
 bool TMainForm::RecognizeItem(TScanItem& item) {
-    TRecognitionOutcome outcome = RecognizeBallot(item.FileName, TemplatesFolder(), ConfigFile(), SelectedTemplateFile());
+    TRecognitionOutcome outcome =
+        RecognizeBallot(item.FileName, TemplatesFolder(), ConfigFile(), SelectedTemplateFile(), item.PageIndex);
     const bool ok = outcome.Success;
     const std::string error = outcome.ErrorText;
     ApplyRecognitionOutcome(item, std::move(outcome));
@@ -540,8 +543,7 @@ void TMainForm::ClearQueue() {
 
 void TMainForm::ShowCurrentItem() {
     TScanItem* item = CurrentScanItem();
-    FScanPicture = QPixmap();
-    if (item) FScanPicture.load(Q(item->FileName));  // an unreadable file shows nothing
+    FScanPicture = item ? LoadScanPicture(*item) : QPixmap();  // an unreadable file shows nothing
     FImage->setPixmap(FScanPicture);
     ResetZoom();
     if (item && item->Recognition) ShowRecognition(*item);

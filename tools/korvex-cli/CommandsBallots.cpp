@@ -25,8 +25,9 @@ std::string StatusOf(const TRecognitionOutcome& o) {
 
 std::string Number(double v) { return Format("%.4f", v); }
 
-std::string JsonLine(const std::string& file, const TRecognitionOutcome& o) {
-    std::string j = "{\"file\": " + JsonString(file) + ", \"status\": " + JsonString(StatusOf(o)) +
+std::string JsonLine(const std::string& file, int page, const TRecognitionOutcome& o) {
+    std::string j = "{\"file\": " + JsonString(file) + ", \"page\": " + std::to_string(page) +
+                    ", \"status\": " + JsonString(StatusOf(o)) +
                     ", \"error\": " + JsonString(o.ErrorText);
     // A failed image carries every field too, empty, so that each line has the same shape.
     if (!o.Success)
@@ -66,8 +67,26 @@ std::string MarksSummary(const TBallotRecognition& r) {
     return s;
 }
 
-TRecognitionOutcome RecognizeFile(const std::string& file, const TArgs& a) {
-    return RecognizeBallot(file, TemplatesFolder(), ConfigFile(), a.Value("--template").value_or(""));
+// One ballot image: a file, or one page of a multi-page file.
+struct TBallotImage {
+    std::string File;
+    int Page = 0;
+    int Pages = 1;
+    // The file, and for a page of a multi-page file "（第 k/n 页）".
+    std::string Label() const { return Pages > 1 ? File + Format("（第 %d/%d 页）", Page + 1, Pages) : File; }
+};
+
+// Every page of every file, in order; a file that cannot be read counts as one
+// image, refused with the reason when recognised.
+std::vector<TBallotImage> BallotImages(const std::vector<std::string>& files) {
+    std::vector<TBallotImage> images;
+    for (const std::string& file : files)
+        for (const auto& item : NewScanItems(file)) images.push_back({file, item->PageIndex, item->PageCount});
+    return images;
+}
+
+TRecognitionOutcome RecognizeImage(const TBallotImage& image, const TArgs& a) {
+    return RecognizeBallot(image.File, TemplatesFolder(), ConfigFile(), a.Value("--template").value_or(""), image.Page);
 }
 
 // Dialogs answered without asking: the named device (or the first), its settings as they are.
@@ -91,16 +110,18 @@ int Recognize(const std::vector<std::string>& args) {
     const TArgs a(args, {"--template"}, {"--json"});
     if (a.Rest().empty()) throw EUsageError("请给出要识别的图片。/ no image given.");
     const bool json = a.Flag("--json");
+    const std::vector<TBallotImage> images = BallotImages(a.Rest());
     int failed = 0;
-    for (std::size_t i = 0; i < a.Rest().size(); ++i) {
-        const std::string& file = a.Rest()[i];
-        Progress(Format("正在识别 %zu / %zu ……", i + 1, a.Rest().size()));
-        const TRecognitionOutcome o = RecognizeFile(file, a);
+    for (std::size_t i = 0; i < images.size(); ++i) {
+        const TBallotImage& image = images[i];
+        Progress(Format("正在识别 %zu / %zu ……", i + 1, images.size()));
+        const TRecognitionOutcome o = RecognizeImage(image, a);
         EndProgress();
         failed += o.Success ? 0 : 1;
-        if (json) std::printf("%s\n", JsonLine(file, o).c_str());
-        else if (o.Success) std::printf("%s\t%s\t%s\n", StatusOf(o).c_str(), file.c_str(), MarksSummary(*o.Recognition).c_str());
-        else std::printf("%s\t%s\t%s\n", StatusOf(o).c_str(), file.c_str(), o.ErrorText.c_str());
+        const std::string label = image.Label();
+        if (json) std::printf("%s\n", JsonLine(image.File, image.Page + 1, o).c_str());
+        else if (o.Success) std::printf("%s\t%s\t%s\n", StatusOf(o).c_str(), label.c_str(), MarksSummary(*o.Recognition).c_str());
+        else std::printf("%s\t%s\t%s\n", StatusOf(o).c_str(), label.c_str(), o.ErrorText.c_str());
         std::fflush(stdout);
     }
     return failed == 0 ? 0 : 3;
@@ -111,10 +132,11 @@ int Commit(const std::vector<std::string>& args) {
     if (a.Rest().empty()) throw EUsageError("请给出要入库的图片。/ no image given.");
     auto db = OpenDatabase();
     int committed = 0, review = 0, refused = 0;
-    for (std::size_t i = 0; i < a.Rest().size(); ++i) {
-        const std::string& file = a.Rest()[i];
-        Progress(Format("正在识别并入库 %zu / %zu ……", i + 1, a.Rest().size()));
-        const TRecognitionOutcome o = RecognizeFile(file, a);
+    const std::vector<TBallotImage> images = BallotImages(a.Rest());
+    for (std::size_t i = 0; i < images.size(); ++i) {
+        const std::string file = images[i].Label();
+        Progress(Format("正在识别并入库 %zu / %zu ……", i + 1, images.size()));
+        const TRecognitionOutcome o = RecognizeImage(images[i], a);
         EndProgress();
         if (!o.Success) {
             ++refused;

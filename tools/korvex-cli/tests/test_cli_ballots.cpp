@@ -9,9 +9,12 @@
 #include <fstream>
 #include <cmath>
 #include <regex>
+#include <tiffio.h>
 #include <sstream>
 
 #include "CliFixture.h"
+#include "imaging/ImageFiles.h"
+#include "imaging/tests/TestTiff.h"
 
 namespace {
 
@@ -228,6 +231,40 @@ TEST_F(CliBallots, CommitCountsCleanBallotsOnce) {
     EXPECT_TRUE(Contains(detail, "N:1.0\tS:有效票\tS:O\tS:X\t")) << detail;
     EXPECT_TRUE(Contains(detail, "N:2.0\tS:有效票\tS:O\tS: \tS:X")) << detail;
     EXPECT_TRUE(Contains(detail, "N:3.0\tS:废票")) << detail;
+}
+
+// A two-page black-and-white G4 TIFF: each page is a ballot of its own, named
+// by its page; committing the file again is refused page by page.
+TEST_F(CliBallots, MultiPageTiffCommittedPageByPage) {
+    const auto scans = Forge(Generate("选票", 0), {"OX-", "X-O"}, Home("Scans/a"));
+    std::vector<korvex::test::TTiffPage> pages;
+    for (const std::string& scan : scans)
+        pages.push_back(korvex::test::TiffPage(korvex::LoadWorkingBitmap(scan), korvex::test::tpBilevel,
+                                               COMPRESSION_CCITTFAX4, true));
+    const std::string batch = Home("Scans/batch.tif");
+    std::ofstream(batch, std::ios::binary) << korvex::test::EncodeTiff(pages);
+    const std::string first = batch + "（第 1/2 页）", second = batch + "（第 2/2 页）";
+
+    const TProgramRun json = Cli({"recognize", "--json", batch});
+    ASSERT_EQ(json.ExitCode, kExitOk) << json.Err << json.Out;
+    const auto jsonLines = CliTest::Lines(json.Out);
+    ASSERT_EQ(jsonLines.size(), 2u) << json.Out;
+    for (int i = 0; i < 2; ++i) {
+        const QJsonObject line = JsonLine(jsonLines[static_cast<std::size_t>(i)]);
+        EXPECT_EQ(Text(line["file"]), batch);
+        EXPECT_EQ(line["page"].toInt(), i + 1);
+    }
+
+    const TProgramRun run = Cli({"commit", batch, batch});
+    EXPECT_EQ(run.ExitCode, kExitSomeImagesFailed) << run.Err;
+    const auto lines = CliTest::Lines(run.Out);
+    ASSERT_EQ(lines.size(), 5u) << run.Out;
+    EXPECT_EQ(lines[0], "已入库\t" + first + "\t有效票\t明细号 1");
+    EXPECT_EQ(lines[1], "已入库\t" + second + "\t有效票\t明细号 2");
+    EXPECT_EQ(lines[2].rfind("入库失败\t" + first + "\t", 0), 0u) << lines[2];
+    EXPECT_EQ(lines[3].rfind("入库失败\t" + second + "\t", 0), 0u) << lines[3];
+    EXPECT_TRUE(Contains(lines[3], "重复")) << lines[3];
+    EXPECT_EQ(TallyRow(Cli({"tally"}).Out, 1), "张三 1 1 0");
 }
 
 TEST_F(CliBallots, CommitOfUnreadableImagesCommitsNothing) {
