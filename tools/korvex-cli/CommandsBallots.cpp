@@ -12,6 +12,7 @@
 #include "ocr/uExternalOCR.h"
 #include "recognition/ReviewRules.h"
 #include "recognition/uRecognizer.h"
+#include "scanner/DeviceListing.h"
 #include "scanner/SaneBackend.h"
 #include "scanner/uWiaScanner.h"
 
@@ -98,7 +99,13 @@ public:
         return devices.front().Name;
     }
     bool ShowSettings(IScanDevice&) override { return true; }
-    void ProcessMessages() override { Progress("已扫描一页 / page scanned"); }
+    bool ScanProgress(int page, std::size_t received, std::size_t expected) override {
+        if (expected > 0)
+            Progress(Format("正在扫描第 %d 页 / scanning page %d: %zu%%", page, page, received * 100 / expected));
+        else
+            Progress(Format("正在扫描第 %d 页 / scanning page %d", page, page));
+        return true;
+    }
 
 private:
     std::string device_;
@@ -168,18 +175,52 @@ int Commit(const std::vector<std::string>& args) {
     return refused == 0 ? 0 : 3;
 }
 
+// Every device with the options that matter for choosing one.
+int ListScanners(IScanBackend& backend, const std::string& only) {
+    const std::vector<TScanDeviceInfo> devices = backend.ListDevices();
+    if (devices.empty()) throw EKorvexError("没有找到可用的扫描仪。请检查扫描仪是否已连接并已安装 SANE 驱动。");
+    bool listed = false;
+    for (const TScanDeviceInfo& d : devices) {
+        if (!only.empty() && d.Name != only) continue;
+        listed = true;
+        std::printf("%s\t%s\n", d.Name.c_str(), DeviceTitle(d).c_str());
+        try {
+            const std::unique_ptr<IScanDevice> device = backend.Open(d.Name);
+            for (const std::string& line : DescribeDeviceOptions(*device)) std::printf("%s\n", line.c_str());
+        } catch (const EKorvexError& e) {
+            std::printf("  %s\n", e.what());  // busy or gone: the others are still listed
+        }
+        std::fflush(stdout);
+    }
+    if (!listed) throw EKorvexError("没有名为 " + only + " 的扫描仪。");
+    return 0;
+}
+
 int Scan(const std::vector<std::string>& args) {
-    const TArgs a(args, {"--device", "--dpi", "--max-pages"}, {"--recognize"});
+    const TArgs a(args, {"--device", "--dpi", "--max-pages"}, {"--recognize", "--list"});
     a.RefuseRest();
-    const std::string folder = (std::filesystem::path(ProgramPath("Scans")) / LocalTimeText("%Y%m%d_%H%M%S")).string();
     TSaneBackend sane;
+    if (a.Flag("--list")) {
+        if (a.Value("--dpi") || a.Value("--max-pages") || a.Flag("--recognize"))
+            throw EUsageError("--list 只能与 --device 一起使用。/ --list takes only --device.");
+        return ListScanners(sane, a.Value("--device").value_or(""));
+    }
+    const std::string folder = (std::filesystem::path(ProgramPath("Scans")) / LocalTimeText("%Y%m%d_%H%M%S")).string();
     TAutoScanDialogs dialogs(a.Value("--device").value_or(""));
-    const auto files = ScanBatch(sane, dialogs, folder, a.IntValue("--dpi", 600), a.IntValue("--max-pages", 200));
+    const TScanBatch batch = ScanBatch(sane, dialogs, folder, a.IntValue("--dpi", 600), a.IntValue("--max-pages", 200));
     EndProgress();
-    for (const std::string& f : files) std::printf("%s\n", f.c_str());
-    if (!a.Flag("--recognize")) return 0;
-    std::vector<std::string> recognizeArgs(files.begin(), files.end());
-    return Recognize(recognizeArgs);
+    for (const std::string& f : batch.Files) std::printf("%s\n", f.c_str());
+    std::fflush(stdout);
+    // A batch cut short keeps its pages (listed above) and says where it stopped.
+    if (batch.Ending == TScanBatch::seInterrupted)
+        std::fprintf(stderr, "korvex-cli: 扫描在第 %d 页中断 / the scan stopped at page %d: %s\n", batch.FailedPage,
+                     batch.FailedPage, batch.Message.c_str());
+    int status = batch.Ending == TScanBatch::seInterrupted ? 1 : 0;
+    if (a.Flag("--recognize") && !batch.Files.empty()) {
+        const int recognized = Recognize(batch.Files);
+        if (status == 0) status = recognized;
+    }
+    return status;
 }
 
 int OcrSelfTest(const std::vector<std::string>& args) {

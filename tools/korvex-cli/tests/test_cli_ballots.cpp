@@ -315,6 +315,27 @@ TEST_F(CliBallots, ScanAndRecognizeTheFirstDevice) {
     for (std::size_t i : {2u, 3u}) EXPECT_EQ(lines[i].rfind("识别失败\t" + lines[i - 2] + "\t", 0), 0u) << lines[i];
 }
 
+TEST_F(CliBallots, ScanListNamesEachDeviceWithItsOptions) {
+    const auto sane = SaneTestDevice(scratch_.File("sane"));
+    const TProgramRun run = Cli({"scan", "--list"}, sane);
+    ASSERT_EQ(run.ExitCode, kExitOk) << run.Err;
+    const std::vector<std::string> expected = {
+        "test:0\tNoname frontend-tester（virtual device）",
+        "  来源 / sources: Flatbed, Automatic Document Feeder",
+        "  分辨率 / resolutions: 1–1200 dpi (step 1)",
+        "  扫描宽度 / scan width (br-x): 0–300 mm (step 1)",
+        "  扫描高度 / scan height (br-y): 0–300 mm (step 1)",
+        "  纸张宽度 / page width: none",
+        "  纸张高度 / page height: none",
+    };
+    EXPECT_EQ(CliTest::Lines(run.Out), expected);
+    EXPECT_EQ(Cli({"scan", "--list", "--device", "test:0"}, sane).Out, run.Out);
+    EXPECT_EQ(Cli({"scan", "--list", "--dpi", "50"}, sane).ExitCode, kExitUsage);
+    const TProgramRun unknown = Cli({"scan", "--list", "--device", "nosuch:0"}, sane);
+    EXPECT_EQ(unknown.ExitCode, kExitError);
+    EXPECT_TRUE(Contains(unknown.Err, "nosuch:0")) << unknown.Err;
+}
+
 TEST_F(CliBallots, ScanRefusals) {
     const TProgramRun unknown = Cli({"scan", "--device", "nosuch:0", "--dpi", "50", "--max-pages", "1"},
                                     SaneTestDevice(scratch_.File("sane")));
