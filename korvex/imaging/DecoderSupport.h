@@ -28,4 +28,16 @@ TRaster DecodeBmp(const std::uint8_t* data, std::size_t size, const TImageLimits
 TRaster DecodeJpeg(const std::uint8_t* data, std::size_t size, const TImageLimits& limits);
 TRaster DecodePng(const std::uint8_t* data, std::size_t size, const TImageLimits& limits);
 
+// Pages are the image directories that are not reduced-resolution copies
+// (thumbnails) of another; pageIndex counts from 0.
+int CountTiffPages(const std::uint8_t* data, std::size_t size, const TImageLimits& limits);
+TRaster DecodeTiffPage(const std::uint8_t* data, std::size_t size, int pageIndex, const TImageLimits& limits);
+// The first page, for the format dispatch.
+TRaster DecodeTiff(const std::uint8_t* data, std::size_t size, const TImageLimits& limits);
+// 16 hexadecimal digits over the page's stored image data and the fields
+// that say how to decode it; fields that describe the file (offsets, page
+// numbers, dates, software, resolution) are left out, so the page keeps its
+// identity when the file is rewritten around it.
+std::string TiffPageScanUID(const std::uint8_t* data, std::size_t size, int pageIndex, const TImageLimits& limits);
+
 }  // namespace korvex::detail

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "imaging/DecoderSupport.h"
+#include "model/uBallotTypes.h"
 
 namespace korvex {
 
@@ -37,26 +38,57 @@ TImageFormat SniffImageFormat(const std::uint8_t* data, std::size_t size) {
     if (size >= 2 && data[0] == 'B' && data[1] == 'M') return ifBmp;
     if (size >= 3 && data[0] == 0xFF && data[1] == 0xD8 && data[2] == 0xFF) return ifJpeg;
     if (size >= 8 && std::memcmp(data, kPng, 8) == 0) return ifPng;
+    // Classic TIFF (42) and BigTIFF (43), in either byte order.
+    if (size >= 4 && ((data[0] == 'I' && data[1] == 'I' && (data[2] == 42 || data[2] == 43) && data[3] == 0) ||
+                      (data[0] == 'M' && data[1] == 'M' && data[2] == 0 && (data[3] == 42 || data[3] == 43))))
+        return ifTiff;
     return ifUnknown;
-}
-
-TRaster DecodeWorkingBitmap(const std::uint8_t* data, std::size_t size, const TImageLimits& limits) {
-    if (data == nullptr || size == 0) detail::RaiseImageError(ikEmptyFile, "文件为空");
-    switch (SniffImageFormat(data, size)) {
-    case ifBmp: return detail::DecodeBmp(data, size, limits);
-    case ifJpeg: return detail::DecodeJpeg(data, size, limits);
-    case ifPng: return detail::DecodePng(data, size, limits);
-    case ifUnknown: break;
-    }
-    detail::RaiseImageError(ikUnknownFormat, "不是可识别的图像格式（支持 BMP、JPEG、PNG）");
 }
 
 namespace {
 
-struct TFdCloser {
-    int Fd;
-    ~TFdCloser() { ::close(Fd); }
-};
+[[noreturn]] void RaiseUnknownFormat() {
+    detail::RaiseImageError(ikUnknownFormat, "不是可识别的图像格式（支持 BMP、JPEG、PNG、TIFF）");
+}
+
+// Pictures of one page have nothing beyond the first.
+void RequireFirstPage(int pageIndex) {
+    if (pageIndex != 0)
+        detail::RaiseImageError(ikNoSuchPage, "文件中没有第 " + std::to_string(pageIndex + 1) + " 页（共 1 页）");
+}
+
+TImageFormat RequireKnownFormat(const std::uint8_t* data, std::size_t size) {
+    if (data == nullptr || size == 0) detail::RaiseImageError(ikEmptyFile, "文件为空");
+    const TImageFormat format = SniffImageFormat(data, size);
+    if (format == ifUnknown) RaiseUnknownFormat();
+    return format;
+}
+
+}  // namespace
+
+TRaster DecodeWorkingBitmap(const std::uint8_t* data, std::size_t size, const TImageLimits& limits) {
+    return DecodeWorkingBitmapPage(data, size, 0, limits);
+}
+
+TRaster DecodeWorkingBitmapPage(const std::uint8_t* data, std::size_t size, int pageIndex,
+                                const TImageLimits& limits) {
+    const TImageFormat format = RequireKnownFormat(data, size);
+    if (format == ifTiff) return detail::DecodeTiffPage(data, size, pageIndex, limits);
+    RequireFirstPage(pageIndex);
+    switch (format) {
+    case ifBmp: return detail::DecodeBmp(data, size, limits);
+    case ifJpeg: return detail::DecodeJpeg(data, size, limits);
+    case ifPng: return detail::DecodePng(data, size, limits);
+    default: RaiseUnknownFormat();
+    }
+}
+
+int CountImagePages(const std::uint8_t* data, std::size_t size, const TImageLimits& limits) {
+    if (RequireKnownFormat(data, size) != ifTiff) return 1;
+    return detail::CountTiffPages(data, size, limits);
+}
+
+namespace {
 
 // Reads exactly `count` bytes at `offset`; fewer bytes mean the file ended early.
 std::size_t ReadAt(int fd, const std::string& fileName, std::uint8_t* out, std::size_t count, std::size_t offset) {
@@ -73,33 +105,93 @@ std::size_t ReadAt(int fd, const std::string& fileName, std::uint8_t* out, std::
     return done;
 }
 
-TRaster LoadFromFile(const std::string& fileName, const TImageLimits& limits) {
-    int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) RaiseFileError("无法打开图像文件", fileName, errno);
-    TFdCloser closer{fd};
-    struct stat info {};
-    if (::fstat(fd, &info) != 0) RaiseFileError("无法读取图像文件", fileName, errno);
-    if (!S_ISREG(info.st_mode)) RaiseFileError("无法读取图像文件", fileName, EISDIR);
-    if (info.st_size > limits.MaxFileBytes)
-        detail::RaiseImageError(ikTooLarge, "文件过大（" + std::to_string(info.st_size) + " 字节，上限 " +
-                                                std::to_string(limits.MaxFileBytes) + " 字节）");
-    const std::size_t size = static_cast<std::size_t>(info.st_size);
-    std::vector<std::uint8_t> head(std::min(size, detail::kBmpHeadBytes));
-    head.resize(ReadAt(fd, fileName, head.data(), head.size(), 0));
-    if (SniffImageFormat(head.data(), head.size()) == ifBmp) {
+// An image file open for reading: its size checked against the limits, its
+// format known from the leading bytes.
+struct TOpenImageFile {
+    TOpenImageFile(const std::string& fileName, const TImageLimits& limits) : Name(fileName) {
+        Fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
+        if (Fd < 0) RaiseFileError("无法打开图像文件", fileName, errno);
+        struct stat info {};
+        if (::fstat(Fd, &info) != 0) Fail(errno);
+        if (!S_ISREG(info.st_mode)) Fail(EISDIR);
+        if (info.st_size > limits.MaxFileBytes) {
+            ::close(Fd);
+            detail::RaiseImageError(ikTooLarge, "文件过大（" + std::to_string(info.st_size) + " 字节，上限 " +
+                                                    std::to_string(limits.MaxFileBytes) + " 字节）");
+        }
+        Size = static_cast<std::size_t>(info.st_size);
+        try {
+            Head.resize(std::min(Size, detail::kBmpHeadBytes));
+            Head.resize(ReadAt(Fd, fileName, Head.data(), Head.size(), 0));
+        } catch (...) {
+            ::close(Fd);
+            throw;
+        }
+        Format = SniffImageFormat(Head.data(), Head.size());
+    }
+    ~TOpenImageFile() { ::close(Fd); }
+    TOpenImageFile(const TOpenImageFile&) = delete;
+    TOpenImageFile& operator=(const TOpenImageFile&) = delete;
+
+    // Empty and unknown files raise the decoder's messages.
+    void RequireKnownFormat() const {
+        if (Size == 0) detail::RaiseImageError(ikEmptyFile, "文件为空");
+        if (Format == ifUnknown) RaiseUnknownFormat();
+    }
+    // The whole file (TIFF directories and image data lie anywhere in it).
+    std::vector<std::uint8_t> Bytes() const {
+        std::vector<std::uint8_t> bytes(Size);
+        bytes.resize(ReadAt(Fd, Name, bytes.data(), Size, 0));
+        return bytes;
+    }
+
+    std::string Name;
+    int Fd = -1;
+    std::size_t Size = 0;
+    std::vector<std::uint8_t> Head;
+    TImageFormat Format = ifUnknown;
+
+private:
+    [[noreturn]] void Fail(int error) {
+        ::close(Fd);
+        RaiseFileError("无法读取图像文件", Name, error);
+    }
+};
+
+TRaster LoadFromFile(const std::string& fileName, const TImageLimits& limits, int pageIndex) {
+    TOpenImageFile file(fileName, limits);
+    if (file.Format == ifBmp) {
+        RequireFirstPage(pageIndex);
         // BMP pixels go straight from the file into the raster, a few rows at a time.
         std::vector<std::uint8_t> chunk;
         auto source = [&](std::size_t offset, std::size_t count) -> const std::uint8_t* {
             chunk.resize(count);
-            if (ReadAt(fd, fileName, chunk.data(), count, offset) != count)
+            if (ReadAt(file.Fd, fileName, chunk.data(), count, offset) != count)
                 detail::RaiseImageError(ikTruncated, "文件数据不完整（被截断）");
             return chunk.data();
         };
-        return detail::DecodeBmpFrom(head.data(), head.size(), size, source, limits);
+        return detail::DecodeBmpFrom(file.Head.data(), file.Head.size(), file.Size, source, limits);
     }
-    std::vector<std::uint8_t> bytes(size);
-    bytes.resize(ReadAt(fd, fileName, bytes.data(), size, 0));
-    return DecodeWorkingBitmap(bytes.data(), bytes.size(), limits);
+    const std::vector<std::uint8_t> bytes = file.Bytes();
+    return DecodeWorkingBitmapPage(bytes.data(), bytes.size(), pageIndex, limits);
+}
+
+int CountFilePages(const std::string& fileName, const TImageLimits& limits) {
+    TOpenImageFile file(fileName, limits);
+    file.RequireKnownFormat();
+    if (file.Format != ifTiff) return 1;
+    const std::vector<std::uint8_t> bytes = file.Bytes();
+    return detail::CountTiffPages(bytes.data(), bytes.size(), limits);
+}
+
+// Runs a reading step; decoder errors get the file's name.
+template <class F>
+auto WithFileName(const std::string& fileName, F&& step) {
+    try {
+        return step();
+    } catch (const EImageError& e) {
+        throw EImageError(e.Kind(), "无法读取图像文件“" + fileName + "”：" + e.what() + "。");
+    }
 }
 
 }  // namespace
@@ -107,11 +199,25 @@ TRaster LoadFromFile(const std::string& fileName, const TImageLimits& limits) {
 TRaster LoadWorkingBitmap(const std::string& fileName) { return LoadWorkingBitmap(fileName, TImageLimits{}); }
 
 TRaster LoadWorkingBitmap(const std::string& fileName, const TImageLimits& limits) {
-    try {
-        return LoadFromFile(fileName, limits);
-    } catch (const EImageError& e) {
-        throw EImageError(e.Kind(), "无法读取图像文件“" + fileName + "”：" + e.what() + "。");
-    }
+    return LoadWorkingBitmapPage(fileName, 0, limits);
+}
+
+TRaster LoadWorkingBitmapPage(const std::string& fileName, int pageIndex, const TImageLimits& limits) {
+    return WithFileName(fileName, [&] { return LoadFromFile(fileName, limits, pageIndex); });
+}
+
+int CountImageFilePages(const std::string& fileName, const TImageLimits& limits) {
+    return WithFileName(fileName, [&] { return CountFilePages(fileName, limits); });
+}
+
+std::string ComputePageScanUID(const std::string& fileName, int pageIndex) {
+    const TImageLimits limits;
+    if (CountImageFilePages(fileName, limits) <= 1) return ComputeScanUID(fileName);
+    return WithFileName(fileName, [&] {
+        TOpenImageFile file(fileName, limits);
+        const std::vector<std::uint8_t> bytes = file.Bytes();
+        return detail::TiffPageScanUID(bytes.data(), bytes.size(), pageIndex, limits);
+    });
 }
 
 namespace {

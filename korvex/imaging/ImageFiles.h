@@ -1,7 +1,8 @@
 #pragma once
 // Loading pictures into the working raster and saving it as a 24-bit BMP.
 // The format is decided by the file's first bytes, never by its extension:
-// BMP (own reader), JPEG (libjpeg-turbo) and PNG (libpng).
+// BMP (own reader), JPEG (libjpeg-turbo), PNG (libpng) and TIFF (libtiff,
+// also multi-page).
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -24,12 +25,13 @@ struct TImageLimits {
 
 enum TImageErrorKind {
     ikEmptyFile,          // zero bytes
-    ikUnknownFormat,      // not BMP, JPEG or PNG
+    ikUnknownFormat,      // not BMP, JPEG, PNG or TIFF
     ikInvalidDimensions,  // zero or negative width or height
     ikTooLarge,           // beyond TImageLimits
     ikTruncated,          // the data ends early
     ikCorrupt,            // the data contradicts itself
-    ikUnsupported         // a valid variant this reader does not handle (BMP RLE)
+    ikUnsupported,        // a valid variant this reader does not handle (BMP RLE)
+    ikNoSuchPage          // a page number beyond the pages of the file
 };
 
 // A picture that cannot be decoded. The message is the finished operator text.
@@ -42,7 +44,7 @@ private:
     TImageErrorKind FKind;
 };
 
-enum TImageFormat { ifUnknown, ifBmp, ifJpeg, ifPng };
+enum TImageFormat { ifUnknown, ifBmp, ifJpeg, ifPng, ifTiff };
 
 // The format named by the first bytes of a file.
 TImageFormat SniffImageFormat(const std::uint8_t* data, std::size_t size);
@@ -56,6 +58,21 @@ TRaster DecodeWorkingBitmap(const std::uint8_t* data, std::size_t size, const TI
 // (message naming the file) when it cannot be decoded.
 TRaster LoadWorkingBitmap(const std::string& fileName);
 TRaster LoadWorkingBitmap(const std::string& fileName, const TImageLimits& limits);
+
+// Multi-page pictures (TIFF): pages count from 0; BMP, JPEG and PNG have one.
+// Reduced-resolution copies (thumbnails) in a TIFF are not pages. Errors as
+// for LoadWorkingBitmap; a page beyond the last raises ikNoSuchPage.
+int CountImagePages(const std::uint8_t* data, std::size_t size, const TImageLimits& limits = {});
+int CountImageFilePages(const std::string& fileName, const TImageLimits& limits = {});
+TRaster DecodeWorkingBitmapPage(const std::uint8_t* data, std::size_t size, int pageIndex,
+                                const TImageLimits& limits = {});
+TRaster LoadWorkingBitmapPage(const std::string& fileName, int pageIndex, const TImageLimits& limits = {});
+
+// The scan identity of one page. A file of one page keeps ComputeScanUID of
+// its bytes; each page of a multi-page file gets an identity of its own stored
+// image data, which stays the same when the file is rewritten around it (pages
+// appended, tags changed) and differs from page to page.
+std::string ComputePageScanUID(const std::string& fileName, int pageIndex);
 
 // A 24-bit bottom-up BI_RGB BMP of the raster, rows padded to four bytes.
 std::string EncodeBitmap24(const TRaster& raster);

@@ -15,44 +15,38 @@ namespace {
 constexpr std::uint32_t kFnvPrime = 16777619u;
 constexpr std::uint32_t kFnvOffset = 0x811C9DC5u;
 
-// Running state of the scan identity: two FNV-style accumulators and the size.
-struct ScanUIDState {
-    std::uint32_t h1 = kFnvOffset;
-    std::uint32_t h2 = 0x9E3779B9u;
-    std::uint64_t size = 0;
-
-    void Feed(const unsigned char* data, std::size_t count) {
-        std::uint32_t a = h1, b = h2;
-        for (std::size_t i = 0; i < count; ++i) {
-            a = (a ^ data[i]) * kFnvPrime;
-            b = (b ^ (static_cast<std::uint32_t>(data[i]) + 1u)) * kFnvPrime;
-        }
-        h1 = a;
-        h2 = b;
-        size += count;
-    }
-
-    std::string Finish() const {
-        const std::uint32_t a = (h1 ^ static_cast<std::uint32_t>(size & 0xFFFFFFFFu)) * kFnvPrime;
-        const std::uint32_t b = (h2 ^ static_cast<std::uint32_t>(size >> 32)) * kFnvPrime;
-        char text[17];
-        std::snprintf(text, sizeof text, "%08X%08X", a, b);
-        return text;
-    }
-};
-
 }  // namespace
 
+void TScanUIDHash::Feed(const void* data, std::size_t count) {
+    const auto* bytes = static_cast<const unsigned char*>(data);
+    std::uint32_t a = h1_, b = h2_;
+    for (std::size_t i = 0; i < count; ++i) {
+        a = (a ^ bytes[i]) * kFnvPrime;
+        b = (b ^ (static_cast<std::uint32_t>(bytes[i]) + 1u)) * kFnvPrime;
+    }
+    h1_ = a;
+    h2_ = b;
+    size_ += count;
+}
+
+std::string TScanUIDHash::Finish() const {
+    const std::uint32_t a = (h1_ ^ static_cast<std::uint32_t>(size_ & 0xFFFFFFFFu)) * kFnvPrime;
+    const std::uint32_t b = (h2_ ^ static_cast<std::uint32_t>(size_ >> 32)) * kFnvPrime;
+    char text[17];
+    std::snprintf(text, sizeof text, "%08X%08X", a, b);
+    return text;
+}
+
 std::string ComputeScanUIDOfBytes(std::string_view bytes) {
-    ScanUIDState state;
-    state.Feed(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+    TScanUIDHash state;
+    state.Feed(bytes.data(), bytes.size());
     return state.Finish();
 }
 
 std::string ComputeScanUID(const std::string& fileName) {
     const int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) RaiseFileError("无法打开文件", fileName, errno);
-    ScanUIDState state;
+    TScanUIDHash state;
     std::array<unsigned char, 65536> block;
     for (;;) {
         const ssize_t got = ::read(fd, block.data(), block.size());

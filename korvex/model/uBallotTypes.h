@@ -1,6 +1,7 @@
 #pragma once
 // The shared vocabulary of Korvex: mark states, templates, recognition results,
 // the text forms of a mark and the identity functions.
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -131,6 +132,18 @@ std::string MarkStateToDbCode(TMarkState state);
 std::string ComputeScanUID(const std::string& fileName);
 // The same identity over bytes already in memory.
 std::string ComputeScanUIDOfBytes(std::string_view bytes);
+// The running hash behind ComputeScanUID, fed piece by piece: two FNV-style
+// accumulators and the byte count.
+class TScanUIDHash {
+public:
+    void Feed(const void* data, std::size_t count);
+    std::string Finish() const;
+
+private:
+    std::uint32_t h1_ = 0x811C9DC5u;
+    std::uint32_t h2_ = 0x9E3779B9u;
+    std::uint64_t size_ = 0;
+};
 // 32-bit FNV-1a of the UTF-8 identifier, never 0.
 std::uint32_t TemplateCodeOf(std::string_view templateID);
 // Exclusive-or of the eight nibbles of the code.

@@ -1,7 +1,9 @@
 #include "recognition/ScanQueue.h"
 
+#include <algorithm>
 #include <filesystem>
 
+#include "imaging/ImageFiles.h"
 #include "model/TextUtil.h"
 
 namespace korvex {
@@ -16,6 +18,22 @@ std::unique_ptr<TScanItem> NewScanItem(const std::string& fileName) {
     return item;
 }
 
+std::vector<std::unique_ptr<TScanItem>> NewScanItems(const std::string& fileName) {
+    int pages = 1;
+    try {
+        pages = std::max(1, CountImageFilePages(fileName));
+    } catch (const std::exception&) {
+        // unreadable: one item, refused with the reason when recognised
+    }
+    std::vector<std::unique_ptr<TScanItem>> items;
+    for (int page = 0; page < pages; ++page) {
+        items.push_back(NewScanItem(fileName));
+        items.back()->PageIndex = page;
+        items.back()->PageCount = pages;
+    }
+    return items;
+}
+
 void ApplyRecognitionOutcome(TScanItem& item, TRecognitionOutcome outcome) {
     if (!outcome.Success || !outcome.Template || !outcome.Recognition) {
         item.Status = kStatusFailed;
@@ -28,7 +46,8 @@ void ApplyRecognitionOutcome(TScanItem& item, TRecognitionOutcome outcome) {
 }
 
 std::string QueueLine(int position, const TScanItem& item) {
-    const std::string name = std::filesystem::path(item.FileName).filename().string();
+    std::string name = std::filesystem::path(item.FileName).filename().string();
+    if (item.PageCount > 1) name += Format("（第 %d/%d 页）", item.PageIndex + 1, item.PageCount);
     return Format("%4.4d  %s  %s", position, item.Status.c_str(), name.c_str());
 }
 

@@ -27,6 +27,8 @@ struct TCellOutline {
 
 struct TScanItem {
     std::string FileName;  // full path
+    int PageIndex = 0;     // the page of a multi-page file (TIFF), from 0
+    int PageCount = 1;     // the file's pages when it was queued
     std::string Status = kStatusWaiting;
     std::unique_ptr<TBallotTemplate> Template;
     std::unique_ptr<TBallotRecognition> Recognition;
@@ -46,13 +48,18 @@ struct TRecognitionOutcome {
 
 // A new item for the file, its path made absolute.
 std::unique_ptr<TScanItem> NewScanItem(const std::string& fileName);
+// One item per page of the file, in page order: several for a multi-page
+// TIFF, else one. A file that cannot be read gives one item, whose
+// recognition then reports why.
+std::vector<std::unique_ptr<TScanItem>> NewScanItems(const std::string& fileName);
 
 // Takes a run's outcome into the item: on success the new template and
 // recognition replace the old ones and the status follows NeedReview; on
 // failure the item keeps its old result and is marked failed.
 void ApplyRecognitionOutcome(TScanItem& item, TRecognitionOutcome outcome);
 
-// "%4.4d  %s  %s": 1-based position, status, file name without folder.
+// "%4.4d  %s  %s": 1-based position, status, file name without folder; a page
+// of a multi-page file adds "（第 k/n 页）".
 std::string QueueLine(int position, const TScanItem& item);
 
 }  // namespace korvex

@@ -70,7 +70,8 @@ std::string FindTemplateFileByCode(const std::string& templatesFolder, std::uint
 }
 
 TRecognitionOutcome RecognizeBallot(const std::string& imageFile, const std::string& templatesFolder,
-                                    const std::string& configFile, const std::string& manualTemplateFile) {
+                                    const std::string& configFile, const std::string& manualTemplateFile,
+                                    int pageIndex) {
     TRecognitionOutcome outcome;
     TBallotContext ctx;
     ctx.ConfigFile = configFile;
@@ -81,7 +82,7 @@ TRecognitionOutcome RecognizeBallot(const std::string& imageFile, const std::str
         if (!fs::is_regular_file(imageFile, ec)) throw EKorvexError("扫描图片不存在。");
 
         step = "读取图片";
-        ctx.Raster = LoadWorkingBitmap(imageFile);
+        ctx.Raster = LoadWorkingBitmapPage(imageFile, pageIndex);
 
         const std::string manual = TrimmedCopy(manualTemplateFile);
         int rotation = 0;
@@ -120,7 +121,7 @@ TRecognitionOutcome RecognizeBallot(const std::string& imageFile, const std::str
         }
 
         auto recognition = std::make_unique<TBallotRecognition>();
-        recognition->ScanUID = ComputeScanUID(imageFile);
+        recognition->ScanUID = ComputePageScanUID(imageFile, pageIndex);
         recognition->ImageFile = fs::absolute(imageFile).lexically_normal().string();
         recognition->TemplateID = ctx.Template->TemplateID;
         recognition->TemplateCode = ctx.Template->TemplateCode;

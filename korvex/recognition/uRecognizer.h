@@ -10,8 +10,10 @@ namespace korvex {
 
 // manualTemplateFile: empty (or blanks) to identify a standard ballot by its
 // printed code; else the external template chosen by the operator.
+// pageIndex: the page of a multi-page image file, from 0.
 TRecognitionOutcome RecognizeBallot(const std::string& imageFile, const std::string& templatesFolder,
-                                    const std::string& configFile, const std::string& manualTemplateFile);
+                                    const std::string& configFile, const std::string& manualTemplateFile,
+                                    int pageIndex = 0);
 
 // The first "*.ini" directly in the folder, in name order, whose
 // [Template] TemplateCode equals the code as eight hexadecimal digits

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "model/Errors.h"
+#include "scanner/SaneApi.h"
 #include "scanner/SaneFrames.h"
 
 namespace korvex {
@@ -16,7 +17,9 @@ namespace {
 
 std::atomic<bool> gSaneInUse{false};
 
-std::string StatusText(SANE_Status status) { return std::string("扫描仪错误：") + sane_strstatus(status); }
+// Bytes asked of the device per read (reads block): small enough that the
+// window gets its events handled several times a second even on a slow link.
+constexpr SANE_Int kChunkBytes = 64 * 1024;
 
 TScanOption ToOption(const SANE_Option_Descriptor& d) {
     TScanOption o;
@@ -57,16 +60,16 @@ TScanOption ToOption(const SANE_Option_Descriptor& d) {
 
 class TSaneDevice : public IScanDevice {
 public:
-    explicit TSaneDevice(SANE_Handle handle) : handle_(handle) {}
+    TSaneDevice(const TSaneApi& api, SANE_Handle handle) : api_(api), handle_(handle) {}
     ~TSaneDevice() override {
-        sane_cancel(handle_);
-        sane_close(handle_);
+        api_.Cancel(handle_);
+        api_.Close(handle_);
     }
 
     std::vector<TScanOption> Options() override {
         std::vector<TScanOption> options;
         for (SANE_Int i = 1; i < OptionCount(); ++i)
-            if (const SANE_Option_Descriptor* d = sane_get_option_descriptor(handle_, i))
+            if (const SANE_Option_Descriptor* d = api_.GetOptionDescriptor(handle_, i))
                 if (d->name && *d->name) options.push_back(ToOption(*d));
         return options;
     }
@@ -76,7 +79,7 @@ public:
         const SANE_Option_Descriptor* d = Find(name, index);
         if (!d || !SANE_OPTION_IS_ACTIVE(d->cap) || d->size <= 0) return std::nullopt;
         std::vector<SANE_Byte> buffer(static_cast<std::size_t>(d->size) + 1, 0);
-        if (sane_control_option(handle_, index, SANE_ACTION_GET_VALUE, buffer.data(), nullptr) != SANE_STATUS_GOOD)
+        if (api_.ControlOption(handle_, index, SANE_ACTION_GET_VALUE, buffer.data(), nullptr) != SANE_STATUS_GOOD)
             return std::nullopt;
         SANE_Word word = 0;
         if (d->type != SANE_TYPE_STRING) std::memcpy(&word, buffer.data(), sizeof word);
@@ -113,18 +116,20 @@ public:
                 std::memcpy(buffer.data() + at, &word, sizeof word);  // every element of an array option
         }
         SANE_Int info = 0;
-        return sane_control_option(handle_, index, SANE_ACTION_SET_VALUE, buffer.data(), &info) == SANE_STATUS_GOOD;
+        return api_.ControlOption(handle_, index, SANE_ACTION_SET_VALUE, buffer.data(), &info) == SANE_STATUS_GOOD;
     }
 
-    TPageResult AcquirePage() override {
+    TPageResult AcquirePage(const TReadProgress& progress) override {
         TPageResult result;
         std::vector<TSaneFrame> frames;
+        std::size_t received = 0;
         for (;;) {
-            const SANE_Status started = sane_start(handle_);
+            const SANE_Status started = api_.Start(handle_);
             if (started == SANE_STATUS_NO_DOCS) return Finish(TPageResult::psNoDocuments, "");
+            if (started == SANE_STATUS_CANCELLED) return Finish(TPageResult::psCancelled, "");
             if (started != SANE_STATUS_GOOD) return Finish(TPageResult::psError, StatusText(started));
             SANE_Parameters p{};
-            const SANE_Status params = sane_get_parameters(handle_, &p);
+            const SANE_Status params = api_.GetParameters(handle_, &p);
             if (params != SANE_STATUS_GOOD) return Finish(TPageResult::psError, StatusText(params), true);
             TSaneFrame frame;
             switch (p.format) {
@@ -143,16 +148,27 @@ public:
                 return Finish(TPageResult::psError, "扫描仪送来的图像尺寸无效。", true);
             // Lines may be unknown (-1, a hand scanner): read to the end, within the size limit.
             const std::size_t limit = static_cast<std::size_t>(p.bytes_per_line) * kMaxScanSide;
-            if (p.lines > 0) frame.Data.reserve(static_cast<std::size_t>(p.bytes_per_line) * p.lines);
-            std::vector<SANE_Byte> chunk(1u << 20);
+            const std::size_t frameBytes = p.lines > 0 ? static_cast<std::size_t>(p.bytes_per_line) * p.lines : 0;
+            const bool separateColours = frame.Kind != TFrameKind::Gray && frame.Kind != TFrameKind::Rgb;
+            const std::size_t expected = frameBytes * (separateColours ? 3 : 1);
+            if (frameBytes > 0) frame.Data.reserve(frameBytes);
+            std::vector<SANE_Byte> chunk(static_cast<std::size_t>(kChunkBytes));
             for (;;) {
                 SANE_Int got = 0;
-                const SANE_Status st = sane_read(handle_, chunk.data(), static_cast<SANE_Int>(chunk.size()), &got);
+                const SANE_Status st = api_.Read(handle_, chunk.data(), kChunkBytes, &got);
                 if (st == SANE_STATUS_EOF) break;
                 if (st == SANE_STATUS_NO_DOCS) return Finish(TPageResult::psNoDocuments, "", frame.Data.empty());
+                if (st == SANE_STATUS_CANCELLED) return Finish(TPageResult::psCancelled, "", frame.Data.empty());
                 if (st != SANE_STATUS_GOOD) return Finish(TPageResult::psError, StatusText(st), frame.Data.empty());
-                if (got > 0) frame.Data.insert(frame.Data.end(), chunk.begin(), chunk.begin() + got);
+                if (got > 0) {
+                    frame.Data.insert(frame.Data.end(), chunk.begin(), chunk.begin() + got);
+                    received += static_cast<std::size_t>(got);
+                } else {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(5));  // nothing yet
+                }
                 if (frame.Data.size() > limit) return Finish(TPageResult::psError, "扫描仪送来的图像过大。", false);
+                if (progress && !progress(received, expected))
+                    return Finish(TPageResult::psCancelled, "", frame.Data.empty());
             }
             frame.Lines = static_cast<int>(frame.Data.size() / static_cast<std::size_t>(p.bytes_per_line));
             if (p.lines > 0 && frame.Lines > p.lines) frame.Lines = p.lines;
@@ -160,7 +176,7 @@ public:
             frames.push_back(std::move(frame));
             if (p.last_frame) break;
         }
-        sane_cancel(handle_);  // ends the page; some backends need it before the next start
+        api_.Cancel(handle_);  // ends the page; some backends need it before the next start
         try {
             result.Image = FramesToRaster(frames);
             result.Status = TPageResult::psPage;
@@ -172,9 +188,14 @@ public:
     }
 
 private:
+    std::string StatusText(SANE_Status status) const {
+        const char* text = api_.StatusText(status);
+        return std::string("扫描仪错误：") + (text ? text : "unknown status");
+    }
+
     SANE_Int OptionCount() {
         SANE_Int count = 0;
-        if (sane_control_option(handle_, 0, SANE_ACTION_GET_VALUE, &count, nullptr) != SANE_STATUS_GOOD) return 0;
+        if (api_.ControlOption(handle_, 0, SANE_ACTION_GET_VALUE, &count, nullptr) != SANE_STATUS_GOOD) return 0;
         return count;
     }
 
@@ -183,7 +204,7 @@ private:
     const SANE_Option_Descriptor* Find(const std::string& name, SANE_Int& index) {
         const SANE_Int count = OptionCount();
         for (SANE_Int i = 1; i < count; ++i) {
-            const SANE_Option_Descriptor* d = sane_get_option_descriptor(handle_, i);
+            const SANE_Option_Descriptor* d = api_.GetOptionDescriptor(handle_, i);
             if (d && d->name && name == d->name) {
                 index = i;
                 return d;
@@ -196,37 +217,50 @@ private:
         // Cancelling a device whose reader has only just started can hang some
         // backends; a short pause before the cancel avoids that.
         if (failedEarly) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        sane_cancel(handle_);
+        api_.Cancel(handle_);
         TPageResult r;
         r.Status = status;
         r.Message = message;
         return r;
     }
 
+    const TSaneApi& api_;
     SANE_Handle handle_;
 };
 
 }  // namespace
 
-TSaneBackend::TSaneBackend() {
+const TSaneApi& LinkedSaneApi() {
+    static const TSaneApi api{&sane_init,  &sane_exit,    &sane_get_devices,        &sane_open,
+                              &sane_close, &sane_get_option_descriptor, &sane_control_option,
+                              &sane_get_parameters, &sane_start, &sane_read, &sane_cancel,
+                              &sane_strstatus};
+    return api;
+}
+
+TSaneBackend::TSaneBackend() : TSaneBackend(LinkedSaneApi()) {}
+
+TSaneBackend::TSaneBackend(const TSaneApi& api) : api_(api) {
     if (gSaneInUse.exchange(true)) throw EKorvexError("扫描仪接口已在使用中。");
     SANE_Int version = 0;
-    const SANE_Status st = sane_init(&version, nullptr);
+    const SANE_Status st = api_.Init(&version, nullptr);
     if (st != SANE_STATUS_GOOD) {
         gSaneInUse = false;
-        throw EKorvexError("无法启动扫描仪接口（SANE）：" + std::string(sane_strstatus(st)));
+        throw EKorvexError("无法启动扫描仪接口（SANE）：" + std::string(api_.StatusText(st)));
     }
 }
 
 TSaneBackend::~TSaneBackend() {
-    sane_exit();
+    api_.Exit();
     gSaneInUse = false;
 }
 
 std::vector<TScanDeviceInfo> TSaneBackend::ListDevices() {
     const SANE_Device** list = nullptr;
     std::vector<TScanDeviceInfo> devices;
-    if (sane_get_devices(&list, SANE_TRUE) != SANE_STATUS_GOOD || !list) return devices;
+    // Not local only: network and driverless scanners come through back ends
+    // such as net and airscan, which a local-only list leaves out.
+    if (api_.GetDevices(&list, SANE_FALSE) != SANE_STATUS_GOOD || !list) return devices;
     for (const SANE_Device** d = list; *d; ++d)
         devices.push_back({(*d)->name ? (*d)->name : "", (*d)->vendor ? (*d)->vendor : "",
                            (*d)->model ? (*d)->model : "", (*d)->type ? (*d)->type : ""});
@@ -235,10 +269,10 @@ std::vector<TScanDeviceInfo> TSaneBackend::ListDevices() {
 
 std::unique_ptr<IScanDevice> TSaneBackend::Open(const std::string& name) {
     SANE_Handle handle = nullptr;
-    const SANE_Status st = sane_open(name.c_str(), &handle);
+    const SANE_Status st = api_.Open(name.c_str(), &handle);
     if (st != SANE_STATUS_GOOD || !handle)
-        throw EKorvexError("无法打开扫描仪 " + name + "：" + sane_strstatus(st));
-    return std::make_unique<TSaneDevice>(handle);
+        throw EKorvexError("无法打开扫描仪 " + name + "：" + api_.StatusText(st));
+    return std::make_unique<TSaneDevice>(api_, handle);
 }
 
 }  // namespace korvex

@@ -9,15 +9,25 @@
 
 namespace korvex {
 
+struct TSaneApi;
+
 class TSaneBackend : public IScanBackend {
 public:
-    TSaneBackend();  // raises EKorvexError when SANE cannot start or is already in use
+    // Raises EKorvexError when SANE cannot start or is already in use. The
+    // default table is the SANE library's own.
+    TSaneBackend();
+    explicit TSaneBackend(const TSaneApi& api);
     ~TSaneBackend() override;
     TSaneBackend(const TSaneBackend&) = delete;
     TSaneBackend& operator=(const TSaneBackend&) = delete;
 
+    // Every device SANE knows: local ones and those its network and
+    // driverless back ends (net, airscan, ...) find.
     std::vector<TScanDeviceInfo> ListDevices() override;
     std::unique_ptr<IScanDevice> Open(const std::string& name) override;
+
+private:
+    const TSaneApi& api_;
 };
 
 }  // namespace korvex

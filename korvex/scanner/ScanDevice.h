@@ -1,6 +1,8 @@
 #pragma once
 // What batch scanning needs of a scanner: its options by name, and one page at
 // a time. TSaneBackend drives real devices; tests drive scripted ones.
+#include <cstddef>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -43,11 +45,15 @@ struct TScanOption {
 using TScanValue = std::variant<double, std::string, bool>;
 
 struct TPageResult {
-    enum TStatus { psPage, psNoDocuments, psNoImage, psError };
+    enum TStatus { psPage, psNoDocuments, psNoImage, psError, psCancelled };
     TStatus Status = psNoImage;
     TRaster Image;          // psPage: the page as 24-bit BGR
     std::string Message;    // psError: the device's reason
 };
+
+// Called between the chunks of a page with the bytes received so far and the
+// bytes the page will have (0 when the device does not say); false cancels.
+using TReadProgress = std::function<bool(std::size_t received, std::size_t expected)>;
 
 class IScanDevice {
 public:
@@ -57,8 +63,9 @@ public:
     virtual std::optional<TScanValue> GetOption(const std::string& name) = 0;
     // False when the option is missing, inactive, read-only or the device refuses.
     virtual bool SetOption(const std::string& name, const TScanValue& value) = 0;
-    // Scans one page (one sheet from a feeder).
-    virtual TPageResult AcquirePage() = 0;
+    // Scans one page (one sheet from a feeder), reading it in chunks and
+    // reporting each to progress; psCancelled when progress says stop.
+    virtual TPageResult AcquirePage(const TReadProgress& progress) = 0;
 };
 
 class IScanBackend {
@@ -80,6 +87,13 @@ public:
     virtual bool ShowSettings(IScanDevice& device) = 0;
     // Lets the window repaint between pages.
     virtual void ProcessMessages() {}
+    // During a batch, before each page and between its chunks: the page being
+    // scanned (from 1), its bytes so far and expected (0: not known). Shows
+    // the progress, lets the window handle its events, and answers false when
+    // the operator cancels the batch.
+    virtual bool ScanProgress(int /*page*/, std::size_t /*received*/, std::size_t /*expected*/) { return true; }
+    // The batch has ended, however it ended.
+    virtual void ScanFinished() {}
 };
 
 }  // namespace korvex

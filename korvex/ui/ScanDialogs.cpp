@@ -11,11 +11,15 @@
 #include <QVBoxLayout>
 #include <cmath>
 
+#include "scanner/DeviceListing.h"
+#include "ui/ScanProgress.h"
+
 namespace korvex {
 namespace {
 
 // The options shown, in this order; the others keep the device's values.
-const char* const kShownOptions[] = {"source", "mode", "resolution", "depth", "tl-x", "tl-y", "br-x", "br-y"};
+const char* const kShownOptions[] = {"source",      "mode", "resolution", "depth", "page-width",
+                                     "page-height", "tl-x", "tl-y",       "br-x",  "br-y"};
 
 QString NumberText(double v) { return QString::number(v, 'g', 10); }
 
@@ -65,7 +69,7 @@ TScanDeviceDialog::TScanDeviceDialog(const std::vector<TScanDeviceInfo>& devices
     : QDialog(parent), devices_(devices), list_(new QListWidget(this)) {
     setWindowTitle(QStringLiteral("选择扫描仪"));
     for (const TScanDeviceInfo& d : devices_)
-        list_->addItem(QString::fromStdString(d.Vendor + " " + d.Model + "（" + d.Name + "）"));
+        list_->addItem(QString::fromStdString(DeviceCaption(d)));
     if (!devices_.empty()) list_->setCurrentRow(0);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
@@ -115,6 +119,9 @@ QWidget* TScanSettingsDialog::EditorOf(const std::string& optionName) const {
     return nullptr;
 }
 
+TQtScanDialogs::TQtScanDialogs(QWidget* parent) : parent_(parent) {}
+TQtScanDialogs::~TQtScanDialogs() = default;
+
 std::optional<std::string> TQtScanDialogs::SelectDevice(const std::vector<TScanDeviceInfo>& devices) {
     TScanDeviceDialog dialog(devices, parent_);
     if (dialog.exec() != QDialog::Accepted) return std::nullopt;
@@ -129,5 +136,17 @@ bool TQtScanDialogs::ShowSettings(IScanDevice& device) {
 }
 
 void TQtScanDialogs::ProcessMessages() { QCoreApplication::processEvents(); }
+
+bool TQtScanDialogs::ScanProgress(int page, std::size_t received, std::size_t expected) {
+    if (!progress_) {
+        progress_ = std::make_unique<TScanProgressDialog>(parent_);
+        progress_->show();
+    }
+    progress_->ShowProgress(page, received, expected);
+    QCoreApplication::processEvents();
+    return !progress_->Cancelled();
+}
+
+void TQtScanDialogs::ScanFinished() { progress_.reset(); }
 
 }  // namespace korvex

@@ -2,6 +2,7 @@
 // The window's scan dialogs: the SANE device list and the device's settings,
 // built from its options.
 #include <QDialog>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -27,7 +28,7 @@ private:
 };
 
 // One editor per basic option of the device (source, mode, resolution, depth,
-// scan area); Apply writes the edited values back to the device.
+// paper size, scan area); Apply writes the edited values back to the device.
 class TScanSettingsDialog : public QDialog {
 public:
     TScanSettingsDialog(IScanDevice& device, QWidget* parent = nullptr);
@@ -44,17 +45,26 @@ private:
     std::vector<Editor> editors_;
 };
 
-// IScanDialogs for the window: modal dialogs, and the window's messages
-// processed between pages.
+class TScanProgressDialog;
+
+// IScanDialogs for the window: modal dialogs, a progress window with a page
+// counter and a cancel button while pages come in, and the window's messages
+// processed between pages and between the chunks of a page.
 class TQtScanDialogs : public IScanDialogs {
 public:
-    explicit TQtScanDialogs(QWidget* parent) : parent_(parent) {}
+    explicit TQtScanDialogs(QWidget* parent);
+    ~TQtScanDialogs() override;
     std::optional<std::string> SelectDevice(const std::vector<TScanDeviceInfo>& devices) override;
     bool ShowSettings(IScanDevice& device) override;
     void ProcessMessages() override;
+    bool ScanProgress(int page, std::size_t received, std::size_t expected) override;
+    void ScanFinished() override;
+    // The progress window of the running batch, or null.
+    TScanProgressDialog* Progress() const { return progress_.get(); }
 
 private:
     QWidget* parent_;
+    std::unique_ptr<TScanProgressDialog> progress_;
 };
 
 }  // namespace korvex

@@ -44,6 +44,7 @@
 #include "templates/IniDocument.h"
 #include "ui/ImageLayout.h"
 #include "ui/ScanDialogs.h"
+#include "ui/ScanPicture.h"
 
 namespace korvex {
 namespace fs = std::filesystem;
@@ -395,13 +396,14 @@ void TMainForm::UpdateMaxSelectLabel() {
 // --- scan queue -------------------------------------------------------------
 
 void TMainForm::AddImages() {
-    const auto files = FPrompts->OpenFiles("扫描图片|*.bmp;*.jpg;*.jpeg;*.png|所有文件|*.*");
+    const auto files = FPrompts->OpenFiles("扫描图片|*.bmp;*.jpg;*.jpeg;*.png;*.tif;*.tiff|所有文件|*.*");
     if (files.empty()) return;
     AddImageFiles(files);
 }
 
 void TMainForm::AddImageFiles(const std::vector<std::string>& files) {
-    for (const std::string& f : files) FItems.push_back(NewScanItem(f));
+    for (const std::string& f : files)
+        for (auto& item : NewScanItems(f)) FItems.push_back(std::move(item));
     RefreshQueueList();
     ShowCurrentItem();
 }
@@ -423,7 +425,8 @@ TScanItem* TMainForm::CurrentScanItem() const {
 }
 
 bool TMainForm::RecognizeItem(TScanItem& item) {
-    TRecognitionOutcome outcome = RecognizeBallot(item.FileName, TemplatesFolder(), ConfigFile(), SelectedTemplateFile());
+    TRecognitionOutcome outcome =
+        RecognizeBallot(item.FileName, TemplatesFolder(), ConfigFile(), SelectedTemplateFile(), item.PageIndex);
     const bool ok = outcome.Success;
     const std::string error = outcome.ErrorText;
     ApplyRecognitionOutcome(item, std::move(outcome));
@@ -476,17 +479,23 @@ void TMainForm::ScanAndRecognize() {
         (fs::path(ProgramPath("Scans")) / QDateTime::currentDateTime().toString("yyyyMMdd_HHmmss").toStdString()).string();
     try {
         SetStatus("正在调用WIA扫描仪（600 DPI）……");
-        std::vector<std::string> files;
+        TScanBatch batch;
         if (FScanBackend) {
             TQtScanDialogs defaultDialogs(this);
-            files = ScanBatch(*FScanBackend, FScanDialogs ? *FScanDialogs : defaultDialogs, folder, 600, 500);
+            batch = ScanBatch(*FScanBackend, FScanDialogs ? *FScanDialogs : defaultDialogs, folder, 600, 500);
         } else {
             TSaneBackend sane;
             TQtScanDialogs dialogs(this);
-            files = ScanBatch(sane, FScanDialogs ? *FScanDialogs : dialogs, folder, 600, 500);
+            batch = ScanBatch(sane, FScanDialogs ? *FScanDialogs : dialogs, folder, 600, 500);
         }
-        for (const std::string& f : files) FItems.push_back(NewScanItem(f));
+        for (const std::string& f : batch.Files) FItems.push_back(NewScanItem(f));
         const std::size_t added = FItems.size() - start;
+        RefreshQueueList();
+        // The pages before a failed one are kept and recognised; the operator
+        // learns where the batch stopped.
+        if (batch.Ending == TScanBatch::seInterrupted)
+            FPrompts->Error(Format("WIA扫描失败：第 %d 页：%s%s此前扫描的 %zu 张图片已保存并加入扫描队列。",
+                                   batch.FailedPage, batch.Message.c_str(), "\r\n", added));
         for (std::size_t k = 1; k <= added; ++k) {
             SetStatus(Format("扫描完成，正在自动识别 %zu / %zu ……", k, added));
             QCoreApplication::processEvents();
@@ -494,7 +503,12 @@ void TMainForm::ScanAndRecognize() {
         }
         RefreshQueueList();
         ShowCurrentItem();
-        SetStatus(Format("WIA扫描并识别完成，共取得 %zu 张图片。", files.size()));
+        if (batch.Ending == TScanBatch::seCancelled)
+            SetStatus(Format("WIA扫描已取消，共取得 %zu 张图片。", batch.Files.size()));
+        else if (batch.Ending == TScanBatch::seInterrupted)
+            SetStatus(Format("WIA扫描在第 %d 页中断，共取得 %zu 张图片。", batch.FailedPage, batch.Files.size()));
+        else
+            SetStatus(Format("WIA扫描并识别完成，共取得 %zu 张图片。", batch.Files.size()));
     } catch (const std::exception& e) {
         FPrompts->Error(std::string("WIA扫描失败：") + e.what());
     }
@@ -540,8 +554,7 @@ void TMainForm::ClearQueue() {
 
 void TMainForm::ShowCurrentItem() {
     TScanItem* item = CurrentScanItem();
-    FScanPicture = QPixmap();
-    if (item) FScanPicture.load(Q(item->FileName));  // an unreadable file shows nothing
+    FScanPicture = item ? LoadScanPicture(*item) : QPixmap();  // an unreadable file shows nothing
     FImage->setPixmap(FScanPicture);
     ResetZoom();
     if (item && item->Recognition) ShowRecognition(*item);

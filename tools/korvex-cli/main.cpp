@@ -22,6 +22,7 @@ void PrintUsage(std::FILE* out) {
                  "  commit [--template FILE] IMAGE...  识别并入库无需复核的选票 / recognise and commit clean ballots\n"
                  "  tally                              显示当前计票结果 / print the current tallies\n"
                  "  scan [--device NAME] [--dpi N] [--max-pages N] [--recognize]   批量扫描 / batch scan\n"
+                 "  scan --list [--device NAME]        列出扫描仪及其来源、分辨率、纸张尺寸 / scanners and their options\n"
                  "  ocr-selftest                       检测OCR / test the OCR backend\n"
                  "  generate --title T --write-ins N   生成标准选票与识别模板 / the standard ballot and its template\n"
                  "  print --copies N [--pdf FILE]      打印标准选票 / print the last generated ballot\n"

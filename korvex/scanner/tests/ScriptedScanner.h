@@ -2,6 +2,7 @@
 // A scanner that follows a script of page results, and dialogs that answer as
 // told; both record what was asked of them.
 #include <deque>
+#include <functional>
 #include <map>
 
 #include "scanner/ScanDevice.h"
@@ -13,6 +14,7 @@ struct ScriptedDevice : IScanDevice {
     std::map<std::string, TScanValue> values;
     std::deque<TPageResult> pages;                    // what each AcquirePage returns, in order
     std::vector<std::map<std::string, TScanValue>> valuesAtPage;  // option values seen by each scan
+    int chunks = 2;  // progress reports while a page comes in
 
     std::vector<TScanOption> Options() override { return options; }
     std::optional<TScanValue> GetOption(const std::string& name) override {
@@ -28,11 +30,15 @@ struct ScriptedDevice : IScanDevice {
             }
         return false;
     }
-    TPageResult AcquirePage() override {
+    TPageResult AcquirePage(const TReadProgress& progress) override {
         valuesAtPage.push_back(values);
         if (pages.empty()) return TPageResult{TPageResult::psNoDocuments, {}, ""};
         TPageResult r = pages.front();
         pages.pop_front();
+        if (r.Status == TPageResult::psPage && progress)
+            for (int c = 1; c <= chunks; ++c)
+                if (!progress(1000u * static_cast<unsigned>(c), 1000u * static_cast<unsigned>(chunks)))
+                    return TPageResult{TPageResult::psCancelled, {}, ""};
         return r;
     }
 };
@@ -44,7 +50,7 @@ struct DeviceView : IScanDevice {
     std::vector<TScanOption> Options() override { return d.Options(); }
     std::optional<TScanValue> GetOption(const std::string& n) override { return d.GetOption(n); }
     bool SetOption(const std::string& n, const TScanValue& v) override { return d.SetOption(n, v); }
-    TPageResult AcquirePage() override { return d.AcquirePage(); }
+    TPageResult AcquirePage(const TReadProgress& progress) override { return d.AcquirePage(progress); }
     ScriptedDevice& d;
 };
 
@@ -62,13 +68,42 @@ struct ScriptedBackend : IScanBackend {
     }
 };
 
+// A real backend's devices with something done to a device as each scan
+// starts, for example an error injected into SANE's test device.
+struct HookedBackend : IScanBackend {
+    struct Device : IScanDevice {
+        Device(std::unique_ptr<IScanDevice> d, HookedBackend& b) : inner(std::move(d)), backend(b) {}
+        std::vector<TScanOption> Options() override { return inner->Options(); }
+        std::optional<TScanValue> GetOption(const std::string& n) override { return inner->GetOption(n); }
+        bool SetOption(const std::string& n, const TScanValue& v) override { return inner->SetOption(n, v); }
+        TPageResult AcquirePage(const TReadProgress& progress) override {
+            if (backend.beforeScan) backend.beforeScan(*inner, ++scans);
+            return inner->AcquirePage(progress);
+        }
+        std::unique_ptr<IScanDevice> inner;
+        HookedBackend& backend;
+        int scans = 0;
+    };
+    explicit HookedBackend(std::unique_ptr<IScanBackend> b) : real(std::move(b)) {}
+    std::vector<TScanDeviceInfo> ListDevices() override { return real->ListDevices(); }
+    std::unique_ptr<IScanDevice> Open(const std::string& name) override {
+        return std::make_unique<Device>(real->Open(name), *this);
+    }
+    std::unique_ptr<IScanBackend> real;
+    std::function<void(IScanDevice&, int scan)> beforeScan;  // scan counts from 1 per opened device
+};
+
 struct ScriptedDialogs : IScanDialogs {
     std::deque<std::optional<std::string>> choices;  // answers to SelectDevice, in order
     std::deque<bool> settingsAnswers;                // answers to ShowSettings (default: OK)
     std::map<std::string, TScanValue> settingsChanges;  // what the operator changes in the first settings dialog
+    // Answers ScanProgress (page from 1, bytes so far); default: go on.
+    std::function<bool(int page, std::size_t received)> onProgress;
     int selectCalls = 0;
     int settingsCalls = 0;
     int processCalls = 0;
+    int finishedCalls = 0;
+    int lastProgressPage = 0;
 
     std::optional<std::string> SelectDevice(const std::vector<TScanDeviceInfo>&) override {
         ++selectCalls;
@@ -86,6 +121,11 @@ struct ScriptedDialogs : IScanDialogs {
         return answer;
     }
     void ProcessMessages() override { ++processCalls; }
+    bool ScanProgress(int page, std::size_t received, std::size_t) override {
+        lastProgressPage = page;
+        return !onProgress || onProgress(page, received);
+    }
+    void ScanFinished() override { ++finishedCalls; }
 };
 
 inline TPageResult Page(int width = 40, int height = 60, std::uint8_t shade = 200) {

@@ -3,12 +3,16 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDoubleSpinBox>
+#include <QLabel>
 #include <QListWidget>
+#include <QProgressBar>
+#include <QPushButton>
 #include <QTimer>
 
 #include "QtTestApp.h"
 #include "scanner/tests/ScriptedScanner.h"
 #include "ui/ScanDialogs.h"
+#include "ui/ScanProgress.h"
 
 using namespace korvex;
 using namespace korvex::testing;
@@ -59,4 +63,26 @@ TEST(ScanDialogs, SettingsShowDeviceValuesAndWriteBackOnlyOnOk) {
     });
     EXPECT_FALSE(dialogs.ShowSettings(*device));
     EXPECT_EQ(std::get<double>(device->values.at("resolution")), 600.0);  // cancelled: unchanged
+}
+
+TEST(ScanDialogs, ProgressWindowCountsPagesAndCancelsOnButtonOrClose) {
+    QtTestApp();
+    TScanProgressDialog byButton;
+    byButton.ShowProgress(2, 500, 1000);
+    EXPECT_EQ(byButton.Text()->text().toStdString(), "正在扫描第 2 页……（已完成 1 页）");
+    EXPECT_EQ(byButton.Bar()->maximum(), 100);
+    EXPECT_EQ(byButton.Bar()->value(), 50);
+    byButton.ShowProgress(3, 0, 0);  // a length the device does not tell: a busy bar
+    EXPECT_EQ(byButton.Bar()->maximum(), 0);
+    EXPECT_FALSE(byButton.Cancelled());
+    byButton.CancelButton()->click();
+    EXPECT_TRUE(byButton.Cancelled());
+    EXPECT_FALSE(byButton.CancelButton()->isEnabled());
+    byButton.ShowProgress(4, 0, 0);
+    EXPECT_EQ(byButton.Text()->text().toStdString(), "正在取消扫描，已扫描的页面会保留……");
+
+    TScanProgressDialog byClosing;
+    byClosing.show();
+    byClosing.close();  // the window's close button or Esc
+    EXPECT_TRUE(byClosing.Cancelled());
 }

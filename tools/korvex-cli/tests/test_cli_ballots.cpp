@@ -9,9 +9,12 @@
 #include <fstream>
 #include <cmath>
 #include <regex>
+#include <tiffio.h>
 #include <sstream>
 
 #include "CliFixture.h"
+#include "imaging/ImageFiles.h"
+#include "imaging/tests/TestTiff.h"
 
 namespace {
 
@@ -230,6 +233,40 @@ TEST_F(CliBallots, CommitCountsCleanBallotsOnce) {
     EXPECT_TRUE(Contains(detail, "N:3.0\tS:废票")) << detail;
 }
 
+// A two-page black-and-white G4 TIFF: each page is a ballot of its own, named
+// by its page; committing the file again is refused page by page.
+TEST_F(CliBallots, MultiPageTiffCommittedPageByPage) {
+    const auto scans = Forge(Generate("选票", 0), {"OX-", "X-O"}, Home("Scans/a"));
+    std::vector<korvex::test::TTiffPage> pages;
+    for (const std::string& scan : scans)
+        pages.push_back(korvex::test::TiffPage(korvex::LoadWorkingBitmap(scan), korvex::test::tpBilevel,
+                                               COMPRESSION_CCITTFAX4, true));
+    const std::string batch = Home("Scans/batch.tif");
+    std::ofstream(batch, std::ios::binary) << korvex::test::EncodeTiff(pages);
+    const std::string first = batch + "（第 1/2 页）", second = batch + "（第 2/2 页）";
+
+    const TProgramRun json = Cli({"recognize", "--json", batch});
+    ASSERT_EQ(json.ExitCode, kExitOk) << json.Err << json.Out;
+    const auto jsonLines = CliTest::Lines(json.Out);
+    ASSERT_EQ(jsonLines.size(), 2u) << json.Out;
+    for (int i = 0; i < 2; ++i) {
+        const QJsonObject line = JsonLine(jsonLines[static_cast<std::size_t>(i)]);
+        EXPECT_EQ(Text(line["file"]), batch);
+        EXPECT_EQ(line["page"].toInt(), i + 1);
+    }
+
+    const TProgramRun run = Cli({"commit", batch, batch});
+    EXPECT_EQ(run.ExitCode, kExitSomeImagesFailed) << run.Err;
+    const auto lines = CliTest::Lines(run.Out);
+    ASSERT_EQ(lines.size(), 5u) << run.Out;
+    EXPECT_EQ(lines[0], "已入库\t" + first + "\t有效票\t明细号 1");
+    EXPECT_EQ(lines[1], "已入库\t" + second + "\t有效票\t明细号 2");
+    EXPECT_EQ(lines[2].rfind("入库失败\t" + first + "\t", 0), 0u) << lines[2];
+    EXPECT_EQ(lines[3].rfind("入库失败\t" + second + "\t", 0), 0u) << lines[3];
+    EXPECT_TRUE(Contains(lines[3], "重复")) << lines[3];
+    EXPECT_EQ(TallyRow(Cli({"tally"}).Out, 1), "张三 1 1 0");
+}
+
 TEST_F(CliBallots, CommitOfUnreadableImagesCommitsNothing) {
     const std::string broken = scratch_.Write("broken.bmp", "BM broken");
     const TProgramRun run = Cli({"commit", broken});
@@ -276,6 +313,27 @@ TEST_F(CliBallots, ScanAndRecognizeTheFirstDevice) {
     const auto lines = CliTest::Lines(run.Out);
     ASSERT_EQ(lines.size(), 4u) << run.Out;
     for (std::size_t i : {2u, 3u}) EXPECT_EQ(lines[i].rfind("识别失败\t" + lines[i - 2] + "\t", 0), 0u) << lines[i];
+}
+
+TEST_F(CliBallots, ScanListNamesEachDeviceWithItsOptions) {
+    const auto sane = SaneTestDevice(scratch_.File("sane"));
+    const TProgramRun run = Cli({"scan", "--list"}, sane);
+    ASSERT_EQ(run.ExitCode, kExitOk) << run.Err;
+    const std::vector<std::string> expected = {
+        "test:0\tNoname frontend-tester（virtual device）",
+        "  来源 / sources: Flatbed, Automatic Document Feeder",
+        "  分辨率 / resolutions: 1–1200 dpi (step 1)",
+        "  扫描宽度 / scan width (br-x): 0–300 mm (step 1)",
+        "  扫描高度 / scan height (br-y): 0–300 mm (step 1)",
+        "  纸张宽度 / page width: none",
+        "  纸张高度 / page height: none",
+    };
+    EXPECT_EQ(CliTest::Lines(run.Out), expected);
+    EXPECT_EQ(Cli({"scan", "--list", "--device", "test:0"}, sane).Out, run.Out);
+    EXPECT_EQ(Cli({"scan", "--list", "--dpi", "50"}, sane).ExitCode, kExitUsage);
+    const TProgramRun unknown = Cli({"scan", "--list", "--device", "nosuch:0"}, sane);
+    EXPECT_EQ(unknown.ExitCode, kExitError);
+    EXPECT_TRUE(Contains(unknown.Err, "nosuch:0")) << unknown.Err;
 }
 
 TEST_F(CliBallots, ScanRefusals) {
