@@ -73,7 +73,8 @@ int SelfTestSteps(const Streams& streams) {
     Write(streams.out, "SELFTEST=FAILED character_dict.txt missing\n");
     return exit_code::kDictionaryMissing;
   }
-  ModelSession model(files.modelPath, "KorvexOCRSelfTest", false);
+  ModelSession model("KorvexOCRSelfTest");
+  model.OpenDefault(files.modelPath);
   const DecoderTable table = LoadDecoderTable(files.dictionaryPath);
   Write(streams.out, "DecoderTableCount=" + std::to_string(table.size()) + "\n");
   const ModelSession::Shapes shapes = model.ReadShapes();

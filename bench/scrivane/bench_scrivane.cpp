@@ -15,6 +15,7 @@
 
 #include "../../scrivane/tests/TestSupport.h"
 #include "scrivane/CommandLine.h"
+#include "scrivane/ProcessSetup.h"
 #include "scrivane/Recognition.h"
 
 namespace {
@@ -85,6 +86,7 @@ Outcome RunTesseract(const std::string& tesseract, const fs::path& image, const 
 
 // Child mode: one recognition in this fresh process, printing its timings.
 int RunOne(const char* folder, const char* image) {
+  scrivane::PrepareEngineProcess();  // as the engine's own main does
   scrivane::RecognitionTimings timings;
   scrivane::RunRecognitionWith(scrivane::EngineFilesIn(folder), image, &timings);
   std::printf("%f %f\n", timings.sessionMs, timings.runMs);

@@ -15,6 +15,11 @@ namespace fs = std::filesystem;
 const fs::path kBuiltEngine = SCRIVANE_EXE;
 const std::string kToken = std::string("--token=") + kAccessToken;
 
+// Every engine these tests start keeps its optimised model in a private
+// folder, not in the cache of the user running the tests.
+const test::ScratchFolder kCacheBase;
+const bool kPrivateCache = ::setenv("XDG_CACHE_HOME", kCacheBase.Path().c_str(), 1) == 0;
+
 // A copy of the engine in its own folder; the runtime and model are linked
 // to the built ones, the dictionary is chosen per test.
 class EngineFolder {
@@ -214,43 +219,6 @@ TEST(EngineProcess, ResultFileThatCannotBeCreated) {
   EXPECT_EQ(r.out, "");
 }
 
-// Minimal protobuf writer for hand-made one-node ONNX models.
-struct Proto {
-  std::string bytes;
-  void PutVarint(std::uint64_t v) {
-    for (; v >= 0x80; v >>= 7) bytes += char(0x80 | (v & 0x7F));
-    bytes += char(v);
-  }
-  Proto& Varint(int field, std::uint64_t v) {
-    PutVarint(std::uint64_t(field) << 3);
-    PutVarint(v);
-    return *this;
-  }
-  Proto& Bytes(int field, const std::string& s) {
-    PutVarint(std::uint64_t(field) << 3 | 2);
-    PutVarint(s.size());
-    bytes += s;
-    return *this;
-  }
-  Proto& Message(int field, const Proto& m) { return Bytes(field, m.bytes); }
-};
-
-Proto ValueInfo(const std::string& name, int elementType) {
-  Proto shape;
-  for (std::uint64_t d : {1, 3, 48, 320}) shape.Message(1, Proto().Varint(1, d));
-  const Proto tensor = Proto().Varint(1, std::uint64_t(elementType)).Message(2, shape);
-  return Proto().Bytes(1, name).Message(2, Proto().Message(1, tensor));
-}
-
-// y = op(x) with x float 1 x 3 x 48 x 320; Cast to int64 or Identity.
-std::string OneNodeModel(bool castToInt64) {
-  Proto node = Proto().Bytes(1, "x").Bytes(2, "y").Bytes(4, castToInt64 ? "Cast" : "Identity");
-  if (castToInt64) node.Message(5, Proto().Bytes(1, "to").Varint(3, 7).Varint(20, 2));
-  const Proto graph =
-      Proto().Message(1, node).Bytes(2, "g").Message(11, ValueInfo("x", 1)).Message(12, ValueInfo("y", castToInt64 ? 7 : 1));
-  return Proto().Varint(1, 8).Message(8, Proto().Bytes(1, "").Varint(2, 13)).Message(7, graph).bytes;
-}
-
 TEST(EngineProcess, ModelOutputOfAnotherTypeOrShapeIsRejected) {
   EngineFolder engine(EngineFolder::dkShipped, false);
   test::WriteFile(engine / "n.bmp", test::EncodeBmp24(test::RenderText("张伟")));
@@ -261,7 +229,7 @@ TEST(EngineProcess, ModelOutputOfAnotherTypeOrShapeIsRejected) {
   const Case cases[] = {{true, "Scrivane error: unexpected ONNX output element type 7 (float expected)\n"},
                         {false, "Scrivane error: unexpected output shape\n"}};
   for (const Case& c : cases) {
-    test::WriteFile(engine / "model.onnx", OneNodeModel(c.cast));
+    test::WriteFile(engine / "model.onnx", test::OneNodeModel(c.cast));
     const test::ProcessResult r = engine.Recognize(engine / "n.bmp", engine / "r.dat");
     EXPECT_EQ(r.exitStatus, 21) << r.err;
     EXPECT_EQ(r.err, c.err);
