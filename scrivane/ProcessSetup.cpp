@@ -31,8 +31,10 @@ void PrepareHeap() {
 
 }  // namespace
 
+void KeepRuntimeTelemetryOff() { ::setenv("ORT_DISABLE_TELEMETRY", "1", 0); }
+
 void PrepareEngineProcess() {
-  ::setenv("ORT_DISABLE_TELEMETRY", "1", 0);
+  KeepRuntimeTelemetryOff();
   PrepareHeap();
 }
 

@@ -11,5 +11,7 @@ namespace scrivane {
 // step, kept (never trimmed) and backed by transparent huge pages where the
 // kernel offers them.
 void PrepareEngineProcess();
+// The telemetry part alone; every runtime environment is made after it.
+void KeepRuntimeTelemetryOff();
 
 }  // namespace scrivane

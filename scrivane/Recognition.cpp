@@ -6,6 +6,7 @@
 #include "scrivane/EngineErrors.h"
 #include "scrivane/ImageDecode.h"
 #include "scrivane/ModelCache.h"
+#include "scrivane/ProcessSetup.h"
 
 namespace scrivane {
 
@@ -54,6 +55,7 @@ std::vector<std::int64_t> ShapeOf(const OrtTypeInfo* typeInfo) {
 }  // namespace
 
 ModelSession::ModelSession(const char* logId) {
+  KeepRuntimeTelemetryOff();
   OrtEnv* env = nullptr;
   Check(TheApi().CreateEnv(ort::kLoggingLevelError, logId, &env));
   FEnv.reset(env);
