@@ -3,7 +3,8 @@
 // name by name, and how many names each reads exactly. Also the session
 // creation and model run of one recognition in a fresh process (this program
 // started again with --one). Goal: Scrivane's process time at most 0.6 of
-// tesseract's.
+// tesseract's. "--engine PATH" times another Scrivane (an older build, an
+// installation) on the same names; the session lines are then left out.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -96,6 +97,11 @@ int RunOne(const char* folder, const char* image) {
 int main(int argc, char** argv) {
   using namespace scrivane;
   if (argc == 4 && std::string(argv[1]) == "--one") return RunOne(argv[2], argv[3]);
+  const bool otherEngine = argc == 3 && std::string(argv[1]) == "--engine";
+  if (argc != 1 && !otherEngine) {
+    std::fprintf(stderr, "usage: bench_scrivane [--engine PATH]\n");
+    return 2;
+  }
   const std::string self = fs::canonical("/proc/self/exe").string();
   const std::string tesseract = FindOnPath("tesseract");
   if (tesseract.empty()) {
@@ -105,7 +111,7 @@ int main(int argc, char** argv) {
   const std::vector<std::string> names = {"张伟", "王小明", "欧阳娜娜", "李静",   "刘洋",   "陈建国", "赵丽",   "黄晓峰",
                                           "周杰", "吴敏",   "郑国强",   "孙丽华", "马超",   "朱婷婷", "胡军",   "林志远"};
   constexpr int kRounds = 3;
-  const fs::path engine = SCRIVANE_EXE;
+  const fs::path engine = otherEngine ? fs::path(argv[2]) : fs::path(SCRIVANE_EXE);
   const EngineFiles files = EngineFilesIn(engine.parent_path().string());
   test::ScratchFolder folder;
   // The engine's own cache goes into the scratch folder, so the first run
@@ -143,6 +149,7 @@ int main(int argc, char** argv) {
         scrivaneExact += s.ok && s.text == names[i];
         tesseractExact += t.ok && t.text == names[i];
       }
+      if (otherEngine) continue;
       const test::ProcessResult one = test::RunProcess(self, {"--one", files.folder, images[i].string()});
       double sessionMs = 0, runMs = 0;
       if (one.exitStatus != 0 || std::sscanf(one.out.c_str(), "%lf %lf", &sessionMs, &runMs) != 2) {
@@ -159,8 +166,10 @@ int main(int argc, char** argv) {
   std::printf("tesseract_process_per_name_median = %.1f ms\n", t);
   std::printf("scrivane_vs_tesseract_ratio = %.2f x\n", t > 0 ? s / t : 0.0);
   std::printf("scrivane_vs_tesseract_ratio_goal = 0.60 x\n");
-  std::printf("scrivane_session_create_median = %.1f ms\n", Median(session));
-  std::printf("scrivane_run_median = %.1f ms\n", Median(run));
+  if (!otherEngine) {
+    std::printf("scrivane_session_create_median = %.1f ms\n", Median(session));
+    std::printf("scrivane_run_median = %.1f ms\n", Median(run));
+  }
   std::printf("scrivane_names_exact = %d of %zu\n", scrivaneExact, names.size());
   std::printf("tesseract_names_exact = %d of %zu\n", tesseractExact, names.size());
   std::printf("failed_processes = %d count\n", failed);
