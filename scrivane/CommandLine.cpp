@@ -1,5 +1,8 @@
 #include "scrivane/CommandLine.h"
 
+#include <algorithm>
+#include <cstdint>
+
 #include "scrivane/EngineErrors.h"
 #include "scrivane/EngineFiles.h"
 #include "scrivane/Recognition.h"
@@ -73,14 +76,22 @@ int SelfTestSteps(const Streams& streams) {
     Write(streams.out, "SELFTEST=FAILED character_dict.txt missing\n");
     return exit_code::kDictionaryMissing;
   }
-  ModelSession model(files.modelPath, "KorvexOCRSelfTest", false);
+  ModelSession model("KorvexOCRSelfTest");
+  model.OpenDefault(files.modelPath);
   const DecoderTable table = LoadDecoderTable(files.dictionaryPath);
   Write(streams.out, "DecoderTableCount=" + std::to_string(table.size()) + "\n");
   const ModelSession::Shapes shapes = model.ReadShapes();
   Write(streams.out, "InputRank=" + std::to_string(shapes.input.size()) + "\n");
   Write(streams.out, "OutputRank=" + std::to_string(shapes.output.size()) + "\n");
-  if (!shapes.output.empty() && shapes.output.back() > 0)
-    Write(streams.out, "OutputClassCount=" + std::to_string(shapes.output.back()) + "\n");
+  if (!shapes.output.empty() && shapes.output.back() > 0) {
+    const std::int64_t classes = shapes.output.back();
+    Write(streams.out, "OutputClassCount=" + std::to_string(classes) + "\n");
+    // Every recognition would fail on this pair, so the self-test does too.
+    if (std::uint64_t(classes) != table.size())
+      throw EEngineError("decoder table size " + std::to_string(table.size()) + " != model class count " +
+                         std::to_string(classes) + ": character_dict.txt has " + std::to_string(table.size() - 2) +
+                         " lines, the model expects " + std::to_string(std::max<std::int64_t>(classes - 2, 0)));
+  }
   Write(streams.out, "SELFTEST=OK\n");
   return exit_code::kOk;
 }

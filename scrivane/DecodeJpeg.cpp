@@ -46,6 +46,7 @@ Step RunDecoder(const std::vector<std::uint8_t>& bytes, DecodedImage& image, int
     return step;
   }
   jpeg_create_decompress(&cinfo);
+  cinfo.mem->max_memory_to_use = kMaxDecoderWorkBytes;
   jpeg_mem_src(&cinfo, bytes.data(), static_cast<unsigned long>(bytes.size()));
   jpeg_read_header(&cinfo, TRUE);
   image.width = std::int32_t(cinfo.image_width);
@@ -57,7 +58,8 @@ Step RunDecoder(const std::vector<std::uint8_t>& bytes, DecodedImage& image, int
   else if (cinfo.jpeg_color_space != JCS_GRAYSCALE && cinfo.jpeg_color_space != JCS_YCbCr &&
            cinfo.jpeg_color_space != JCS_RGB)
     refused = Step::convert;
-  else if (pixelBytes > 4294967295u)
+  else if (pixelBytes > 4294967295u || cinfo.image_width > kMaxImageSide || cinfo.image_height > kMaxImageSide ||
+           std::uint64_t(cinfo.image_width) * cinfo.image_height > kMaxImagePixels)
     refused = Step::buffer;
   if (refused != Step::done) {
     jpeg_destroy_decompress(&cinfo);

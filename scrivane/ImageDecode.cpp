@@ -39,6 +39,10 @@ void CheckImageSize(std::uint64_t width, std::uint64_t height) {
 void CheckBufferSize(std::uint64_t width, std::uint64_t height) {
   if (3 * width > 4294967295u || 3 * width * height > 4294967295u)
     throw EEngineError("image buffer is too large for WIC");
+  if (width > kMaxImageSide || height > kMaxImageSide || width * height > kMaxImagePixels)
+    throw EEngineError("image of " + std::to_string(width) + " x " + std::to_string(height) +
+                       " pixels is above the limit of " + std::to_string(kMaxImageSide) + " per side and " +
+                       std::to_string(kMaxImagePixels) + " in all");
 }
 
 DecodedImage DecodeImageBytes(const std::vector<std::uint8_t>& bytes) {
@@ -53,8 +57,12 @@ DecodedImage DecodeImageBytes(const std::vector<std::uint8_t>& bytes) {
 
 DecodedImage DecodeImageBgr24(const std::string& path) {
   std::vector<std::uint8_t> bytes;
-  if (int error = ReadFileBytes(path, bytes); error != 0)
-    RaiseDecodeError("WIC cannot open image: ", std::uint32_t(error));
+  switch (const int error = ReadFileBytes(path, bytes, kMaxImageFileBytes)) {
+    case 0: break;
+    case kNotARegularFile: RaiseDecodeError("WIC cannot open image: ", decode_status::kNotAFile);
+    case kFileTooLarge: RaiseDecodeError("WIC cannot open image: ", decode_status::kFileTooLarge);
+    default: RaiseDecodeError("WIC cannot open image: ", std::uint32_t(error));
+  }
   return DecodeImageBytes(bytes);
 }
 

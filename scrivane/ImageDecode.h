@@ -23,7 +23,17 @@ constexpr std::uint32_t kPngHeader = 0xE5C00010;      // libpng rejected the hea
 constexpr std::uint32_t kPngPixels = 0xE5C00011;      // libpng failed in the image data
 constexpr std::uint32_t kJpegBase = 0xE5C10000;       // + libjpeg message code
 constexpr std::uint32_t kJpegTruncated = 0xE5C1FFFF;  // data ended before the last row
+constexpr std::uint32_t kNotAFile = 0xE5C00004;       // a FIFO, socket or device instead of a file
+constexpr std::uint32_t kFileTooLarge = 0xE5C00005;   // more than kMaxImageFileBytes
 }  // namespace decode_status
+
+// The limits of Korvex's own picture decoders, checked before any pixel
+// memory is allocated: a small file may claim an enormous picture.
+constexpr std::uint64_t kMaxImageSide = 30000;
+constexpr std::uint64_t kMaxImagePixels = 100'000'000;
+constexpr std::uint64_t kMaxImageFileBytes = 512ull << 20;
+// Decoder working memory beyond the pixels (progressive JPEG coefficients).
+constexpr long kMaxDecoderWorkBytes = 800'000'000;
 
 // "0x" and the status in upper-case hexadecimal without leading zeros.
 std::string FormatHResult(std::uint32_t status);

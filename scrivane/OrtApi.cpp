@@ -34,6 +34,7 @@ Api LoadApi(std::uint32_t version) {
   Bind(api.CreateSessionOptions, table, 10);
   Bind(api.SetSessionGraphOptimizationLevel, table, 23);
   Bind(api.SetIntraOpNumThreads, table, 24);
+  Bind(api.SetOptimizedModelFilePath, table, 11);
   Bind(api.SessionGetInputTypeInfo, table, 33);
   Bind(api.SessionGetOutputTypeInfo, table, 34);
   Bind(api.SessionGetInputName, table, 36);
@@ -58,6 +59,12 @@ Api LoadApi(std::uint32_t version) {
   Bind(api.ReleaseSessionOptions, table, 100);
   Bind(api.GetTensorData, table, 378);
   return api;
+}
+
+std::string RuntimeVersion() {
+  const OrtApiBase* base = OrtGetApiBase();
+  const char* version = base != nullptr ? base->GetVersionString() : nullptr;
+  return version != nullptr ? version : "unknown";
 }
 
 const Api& TheApi() {

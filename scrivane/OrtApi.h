@@ -4,6 +4,7 @@
 // object type is opaque; a returned status pointer is null on success.
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 extern "C" {
 struct OrtStatus;
@@ -30,6 +31,8 @@ namespace scrivane::ort {
 constexpr std::uint32_t kApiVersion = 29;
 
 constexpr int kLoggingLevelError = 3;
+constexpr int kGraphOptimizationDisabled = 0;
+constexpr int kGraphOptimizationExtended = 2;  // the highest level whose result does not depend on the CPU
 constexpr int kGraphOptimizationAll = 99;
 constexpr int kArenaAllocator = 1;
 constexpr int kMemTypeDefault = 0;
@@ -47,6 +50,8 @@ struct Api {
   OrtStatus* (*CreateSessionOptions)(OrtSessionOptions** out);
   OrtStatus* (*SetSessionGraphOptimizationLevel)(OrtSessionOptions*, int level);
   OrtStatus* (*SetIntraOpNumThreads)(OrtSessionOptions*, int threads);
+  // The session writes its optimised graph to this file while it is created.
+  OrtStatus* (*SetOptimizedModelFilePath)(OrtSessionOptions*, const char* path);
   OrtStatus* (*SessionGetInputTypeInfo)(const OrtSession*, std::size_t index, OrtTypeInfo** out);
   OrtStatus* (*SessionGetOutputTypeInfo)(const OrtSession*, std::size_t index, OrtTypeInfo** out);
   OrtStatus* (*SessionGetInputName)(const OrtSession*, std::size_t index, OrtAllocator*, char** out);
@@ -77,6 +82,8 @@ struct Api {
 // The table of the given API version, read from the runtime linked into the
 // process. Raises ERuntimeError when the runtime does not offer that version.
 Api LoadApi(std::uint32_t version);
+// The runtime's version text, e.g. "1.31.1".
+std::string RuntimeVersion();
 // The API 29 table, loaded on first use and kept for the process.
 const Api& TheApi();
 // Turns a non-null status into ERuntimeError (message and code), releasing it.

@@ -1,9 +1,12 @@
 #include "scrivane/Recognition.h"
 
 #include <chrono>
+#include <optional>
 
 #include "scrivane/EngineErrors.h"
 #include "scrivane/ImageDecode.h"
+#include "scrivane/ModelCache.h"
+#include "scrivane/ProcessSetup.h"
 
 namespace scrivane {
 
@@ -51,21 +54,61 @@ std::vector<std::int64_t> ShapeOf(const OrtTypeInfo* typeInfo) {
 
 }  // namespace
 
-ModelSession::ModelSession(const std::string& modelPath, const char* logId, bool tuned) {
-  const ort::Api& api = TheApi();
+ModelSession::ModelSession(const char* logId) {
+  KeepRuntimeTelemetryOff();
   OrtEnv* env = nullptr;
-  Check(api.CreateEnv(ort::kLoggingLevelError, logId, &env));
+  Check(TheApi().CreateEnv(ort::kLoggingLevelError, logId, &env));
   FEnv.reset(env);
-  OrtSessionOptions* options = nullptr;
-  Check(api.CreateSessionOptions(&options));
-  FOptions.reset(options);
-  if (tuned) {
-    Check(api.SetSessionGraphOptimizationLevel(options, ort::kGraphOptimizationAll));
-    Check(api.SetIntraOpNumThreads(options, 1));
-  }
+}
+
+void ModelSession::Replace(const std::string& modelPath, OptionsHandle options) {
+  FSession.reset();
+  FOptions = std::move(options);
   OrtSession* session = nullptr;
-  Check(api.CreateSession(env, modelPath.c_str(), options, &session));
+  Check(TheApi().CreateSession(FEnv.get(), modelPath.c_str(), FOptions.get(), &session));
   FSession.reset(session);
+}
+
+namespace {
+OptionsHandle NewOptions() {
+  OrtSessionOptions* options = nullptr;
+  Check(TheApi().CreateSessionOptions(&options));
+  return OptionsHandle(options);
+}
+}  // namespace
+
+void ModelSession::OpenDefault(const std::string& modelPath) { Replace(modelPath, NewOptions()); }
+
+void ModelSession::Open(const std::string& modelPath, int optimisationLevel, const std::string& saveTo) {
+  const ort::Api& api = TheApi();
+  OptionsHandle options = NewOptions();
+  Check(api.SetSessionGraphOptimizationLevel(options.get(), optimisationLevel));
+  Check(api.SetIntraOpNumThreads(options.get(), 1));
+  if (!saveTo.empty()) Check(api.SetOptimizedModelFilePath(options.get(), saveTo.c_str()));
+  Replace(modelPath, std::move(options));
+}
+
+ModelSource OpenRecognitionModel(ModelSession& session, const std::string& modelPath, OptimisedModelCache& cache) {
+  if (const std::optional<std::string> cached = cache.Lookup()) {
+    try {
+      session.Open(*cached, ort::kGraphOptimizationDisabled);
+      return ModelSource::msCachedOptimised;
+    } catch (const ERuntimeError&) {
+      // Unreadable or damaged: made again from the plain model below.
+    }
+  }
+  const std::string saveTo = cache.PrepareWrite();
+  if (!saveTo.empty()) {
+    try {
+      // Extended optimisation is the highest level whose result runs on any CPU.
+      session.Open(modelPath, ort::kGraphOptimizationExtended, saveTo);
+      return cache.Commit() ? ModelSource::msPlainCached : ModelSource::msPlain;
+    } catch (const ERuntimeError&) {
+      cache.Discard();  // the plain model's own error comes from the attempt below
+    }
+  }
+  session.Open(modelPath, ort::kGraphOptimizationAll);
+  return ModelSource::msPlain;
 }
 
 ModelSession::Shapes ModelSession::ReadShapes() const {
@@ -93,8 +136,13 @@ RecognitionResult RunRecognitionWith(const EngineFiles& files, const std::string
 
   const ort::Api& api = TheApi();
   auto started = std::chrono::steady_clock::now();
-  ModelSession model(files.modelPath, "KorvexOCR", true);
-  if (timings) timings->sessionMs = MsSince(started);
+  ModelSession model("KorvexOCR");
+  OptimisedModelCache cache(DefaultModelCacheFolder(), files.modelPath, ort::RuntimeVersion());
+  const ModelSource source = OpenRecognitionModel(model, files.modelPath, cache);
+  if (timings) {
+    timings->sessionMs = MsSince(started);
+    timings->source = source;
+  }
   OrtAllocator* allocator = nullptr;  // owned by the runtime
   Check(api.GetAllocatorWithDefaultOptions(&allocator));
   char* raw = nullptr;

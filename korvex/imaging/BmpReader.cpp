@@ -112,17 +112,21 @@ TBmpInfo ReadHeaders(const std::uint8_t* data, std::size_t size) {
             g = b == 16 ? 0x03E0u : 0x0000FF00u;
             bl = b == 16 ? 0x001Fu : 0x000000FFu;
         } else {
-            // Masks follow a 40-byte header; larger headers hold them inside.
+            // Masks follow a 40-byte header; larger headers hold them inside:
+            // red, green and blue from 52 bytes on, alpha too from 56 on. A
+            // 52-byte header has no alpha mask, whatever the compression says.
             const std::uint8_t* m = h + 40;
             std::size_t maskBytes = info.Compression == kBiAlphaBitfields ? 16 : 12;
             if (headerSize == 40) {
                 if (size < afterHeader + maskBytes) Truncated();
                 afterHeader += maskBytes;
+            } else {
+                maskBytes = std::min<std::size_t>(maskBytes, headerSize - 40);
             }
             r = U32(m);
             g = U32(m + 4);
             bl = U32(m + 8);
-            if (info.Compression == kBiAlphaBitfields || headerSize >= 56) a = U32(m + 12);
+            if (maskBytes == 16 || headerSize >= 56) a = U32(m + 12);
         }
         info.Red = MakeChannel(r, b);
         info.Green = MakeChannel(g, b);

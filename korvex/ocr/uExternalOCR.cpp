@@ -15,6 +15,7 @@
 #include "imaging/ImageFiles.h"
 #include "OcrProcess.h"
 #include "OcrText.h"
+#include "OcrWorkFolder.h"
 #include "ResultCipher.h"
 #include "model/Errors.h"
 #include "model/ProgramFolder.h"
@@ -53,29 +54,10 @@ bool FileExistsAt(const fs::path& path) {
 
 std::string SystemErrorText(const char* format, int err) { return Format(format, err, std::strerror(err)); }
 
-// The per-user work folder "$TMPDIR/KorvexOCR" (mode 0700); refuses a folder
-// that is not ours, since the files in it are handed to another program.
-fs::path PrepareWorkFolder() {
-    const char* tmp = std::getenv("TMPDIR");
-    const fs::path base = fs::absolute(fs::path(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp"));
-    const fs::path folder = base / "KorvexOCR";
-    std::error_code ec;
-    fs::create_directories(base, ec);
-    if (ec) RaiseFileError("无法创建 OCR 临时目录", base.string(), ec.value());
-    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
-        RaiseFileError("无法创建 OCR 临时目录", folder.string(), errno);
-    struct stat st {};
-    if (::lstat(folder.c_str(), &st) != 0) RaiseFileError("无法访问 OCR 临时目录", folder.string(), errno);
-    if (!S_ISDIR(st.st_mode) || st.st_uid != ::geteuid())
-        throw EFileError("OCR 临时目录不属于当前用户：" + folder.string());
-    if ((st.st_mode & 0077) != 0 && ::chmod(folder.c_str(), 0700) != 0)
-        RaiseFileError("无法设置 OCR 临时目录权限", folder.string(), errno);
-    return folder;
-}
-
-// Reads a whole regular file of at most kMaxResultBytes.
+// Reads a whole regular file of at most kMaxResultBytes. Opened without
+// blocking: a FIFO in its place would wait for a writer for ever.
 std::string ReadResultBytes(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) RaiseFileError("无法读取", path, errno);
     struct TCloser {
         int fd;
@@ -101,29 +83,6 @@ std::string ReadResultBytes(const std::string& path) {
     }
     return bytes;
 }
-
-// Removes the files of one call on every way out of it: the bitmap, the
-// result file, and whatever else the program wrote under the call's base name
-// (an external program may add its own extension).
-class TCallFiles {
-public:
-    TCallFiles(fs::path folder, std::string baseName) : folder_(std::move(folder)), base_(std::move(baseName)) {}
-    ~TCallFiles() {
-        std::error_code ec;
-        for (fs::directory_iterator it(folder_, ec), end; !ec && it != end; it.increment(ec)) {
-            const std::string name = it->path().filename().string();
-            if (name != base_ && name.rfind(base_ + ".", 0) != 0) continue;
-            std::error_code removeError;
-            if (!it->is_directory(removeError)) fs::remove(it->path(), removeError);
-        }
-    }
-    TCallFiles(const TCallFiles&) = delete;
-    TCallFiles& operator=(const TCallFiles&) = delete;
-
-private:
-    fs::path folder_;
-    std::string base_;
-};
 
 // A decimal number with "." as separator, whatever the locale.
 bool ParseScore(std::string_view text, double& value) {
@@ -162,8 +121,7 @@ bool TExternalOCR::SelfTest(std::string& Detail) {
         return true;
     }
     FLastError = run.Message;
-    Detail = "Scrivane 自检失败：" + run.Message + "\r\n" +
-             "如果提示 DLL 初始化/加载失败，请检查最终电脑的 Microsoft VC++ x64 Runtime(处理办法：帮助文件-扫描入库Dll缺失)。";
+    Detail = "Scrivane 自检失败：" + run.Message + "\r\n" + SelfTestAdvice(run);
     return false;
 }
 
@@ -175,12 +133,12 @@ bool TExternalOCR::Recognize(const TRaster& Bmp, std::string& Text, double& Conf
     if (!ResolveBackend(backend)) return false;
 
     const fs::path folder = PrepareWorkFolder();
-    const std::string baseName = NewGuidText().substr(0, 12);
+    const TOcrCallFiles callFiles(folder);  // removes the call's files on every way out
+    const std::string& baseName = callFiles.BaseName();
     const std::string imagePath = (folder / (baseName + ".bmp")).string();
     const std::string outputBase = (folder / baseName).string();
     const std::string outputPath = outputBase + backend.Extension;
     const std::string arguments = FillArgumentTemplate(backend.Arguments, imagePath, outputBase, outputPath);
-    const TCallFiles cleanup(folder, baseName);
 
     try {
         SaveInputBitmap(Bmp, imagePath);
@@ -249,8 +207,8 @@ bool TExternalOCR::ResolveBackend(TResolvedOCRBackend& backend) {
     }
 
     const std::string appDir = ProgramFolder();
-    command = ReplaceAllIgnoreCase(command, "{appdir}", appDir);
-    arguments = ReplaceAllIgnoreCase(arguments, "{appdir}", appDir);
+    command = ReplaceAllIgnoreCase(command, "{appdir}", appDir);  // a path, not argument text
+    arguments = FillArguments(arguments, {{"{appdir}", appDir}});
 
     if (command.empty() || SameText(command, "auto")) {
         const fs::path inOcrFolder = fs::path(appDir) / "OCR" / kEngineFileName;
@@ -319,13 +277,15 @@ bool TExternalOCR::CheckBridgeFiles(const std::string& enginePath, std::string& 
 TOCRRunResult TExternalOCR::RunOCRProcess(const std::string& commandPath, const std::string& argumentText,
                                           int timeoutMS) {
     TOCRRunResult result;
-    std::string commandLine = "\"" + commandPath + "\"";
-    if (!TrimBlanks(argumentText).empty()) commandLine += " " + argumentText;
+    // The program path goes to the process as it is; only the arguments are split.
+    std::vector<std::string> argv = SplitArguments(argumentText);
+    argv.insert(argv.begin(), commandPath);
     const std::string parent = fs::path(commandPath).parent_path().string();
     const std::string workDir = parent.empty() ? std::string(".") : parent;
 
-    const TProcessOutcome outcome =
-        RunProcessWithTimeout(commandPath, SplitCommandLine(commandLine), workDir, timeoutMS, kKillGraceMS);
+    const TProcessOutcome outcome = RunProcessWithTimeout(commandPath, argv, workDir, timeoutMS, kKillGraceMS);
+    result.Started = outcome.End != peStartFailed;
+    result.StartErrno = outcome.End == peStartFailed ? outcome.Errno : 0;
     switch (outcome.End) {
         case peStartFailed:
             result.Message = SystemErrorText("无法启动 OCR 进程（系统错误 %d：%s）。", outcome.Errno);
@@ -347,6 +307,11 @@ TOCRRunResult TExternalOCR::RunOCRProcess(const std::string& commandPath, const 
             if (!result.Success) result.Message = Format("Scrivane/外部OCR返回退出码 %d。", result.ExitCode);
             break;
     }
+    // Why it failed, in the program's own words.
+    if (!result.Success && result.Started) {
+        const std::string said = ErrorOutputSummary(outcome.ErrorOutput);
+        if (!said.empty()) result.Message += "程序的错误输出：" + said;
+    }
     return result;
 }
 
@@ -356,6 +321,28 @@ void TExternalOCR::SaveInputBitmap(const TRaster& bmp, const std::string& path) 
         throw EKorvexError("OCR 输入位图数据不完整。");
     // A 24-bit raster covers the whole white canvas of its own size, so it is written as it is.
     SaveBitmap24(bmp, path);
+}
+
+std::string TExternalOCR::SelfTestAdvice(const TOCRRunResult& run) {
+    const std::string files = "Scrivane、libonnxruntime.so.1、model.onnx 和 character_dict.txt";
+    if (!run.Started) {
+        if (run.StartErrno == EACCES) return "Scrivane 不能执行：请检查它有执行权限（chmod +x），所在的文件系统也允许执行程序。";
+        if (run.StartErrno == ENOEXEC) return "Scrivane 不是本机可运行的程序：请换用 64 位 Linux 版本。";
+        return "请检查 Scrivane 是否完整地复制到了 OCR 目录中。";
+    }
+    switch (run.ExitCode) {
+        case 124: return "Scrivane 在时限内没有结束：请检查电脑是否过忙，或在 Korvex.ini 的 [OCR] 中调大 TimeoutMS。";
+        case 127:
+            return "系统无法运行 Scrivane：它需要的库（如同一目录中的 libonnxruntime.so.1）缺失、损坏或与本机不符。请重新复制 " +
+                   files + "。";
+        case 3: return "Scrivane 找不到模型 model.onnx：请把它放回 Scrivane 所在的目录。";
+        case 4: return "Scrivane 找不到字符字典 character_dict.txt：请把它放回 Scrivane 所在的目录。";
+        case 10: return "ONNX Runtime 无法使用模型 model.onnx：文件损坏，或与 libonnxruntime.so.1 的版本不符。";
+        case 11: return "模型与字符字典不配套，或 Scrivane 目录中的文件无法读取：请一起复制 " + files + "。";
+        default: break;
+    }
+    if (run.ExitCode < 0) return Format("Scrivane 被信号 %d 终止：请检查 ", -run.ExitCode) + files + " 是否完整且版本一致。";
+    return "请检查 " + files + " 是否完整且版本一致。";
 }
 
 bool TExternalOCR::DecryptResultFile(const std::string& path, std::string& text) {
@@ -371,7 +358,13 @@ bool TExternalOCR::DecryptResultFile(const std::string& path, std::string& text)
     }
     const std::optional<std::string> plain = DecryptOcrResult(bytes);
     if (!plain) return false;  // FLastError stays as it was
-    text = DecodeUtf8Lenient(*plain, false);
+    // About one foreign file in 256 passes the padding check by chance; only
+    // the engine's own "name|score" in valid UTF-8 is an answer.
+    if (!IsEngineAnswer(*plain)) {
+        FLastError = "OCR 加密结果不是 Scrivane 的应答（内容不符合“姓名|分数”格式）。";
+        return false;
+    }
+    text = *plain;
     return true;
 }
 

@@ -24,6 +24,8 @@ struct TOCRRunResult {
     bool Success = false;
     std::string Message;  // empty on success
     int ExitCode = -1;    // 124 on time-out, minus the signal number when killed by one
+    bool Started = false;  // the program was started
+    int StartErrno = 0;    // why it could not be
 };
 
 class TExternalOCR {
@@ -54,6 +56,8 @@ private:
     static bool IsNativeBridgeCommand(const std::string& path);
     // Missing engine files beside the engine, joined with "、"; empty when none is missing.
     static bool CheckBridgeFiles(const std::string& enginePath, std::string& missing);
+    // What to check when the engine's self-test fails, by how it failed.
+    static std::string SelfTestAdvice(const TOCRRunResult& run);
     static TOCRRunResult RunOCRProcess(const std::string& commandPath, const std::string& argumentText,
                                        int timeoutMS);
     // Raises EKorvexError when the bitmap is empty or cannot be written.

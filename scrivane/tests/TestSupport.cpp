@@ -216,4 +216,44 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
   return result;
 }
 
+namespace {
+
+// Minimal protobuf writer for hand-made one-node ONNX models.
+struct Proto {
+  std::string bytes;
+  void PutVarint(std::uint64_t v) {
+    for (; v >= 0x80; v >>= 7) bytes += char(0x80 | (v & 0x7F));
+    bytes += char(v);
+  }
+  Proto& Varint(int field, std::uint64_t v) {
+    PutVarint(std::uint64_t(field) << 3);
+    PutVarint(v);
+    return *this;
+  }
+  Proto& Bytes(int field, const std::string& s) {
+    PutVarint(std::uint64_t(field) << 3 | 2);
+    PutVarint(s.size());
+    bytes += s;
+    return *this;
+  }
+  Proto& Message(int field, const Proto& m) { return Bytes(field, m.bytes); }
+};
+
+Proto ValueInfo(const std::string& name, int elementType) {
+  Proto shape;
+  for (std::uint64_t d : {1, 3, 48, 320}) shape.Message(1, Proto().Varint(1, d));
+  const Proto tensor = Proto().Varint(1, std::uint64_t(elementType)).Message(2, shape);
+  return Proto().Bytes(1, name).Message(2, Proto().Message(1, tensor));
+}
+
+}  // namespace
+
+std::string OneNodeModel(bool castToInt64) {
+  Proto node = Proto().Bytes(1, "x").Bytes(2, "y").Bytes(4, castToInt64 ? "Cast" : "Identity");
+  if (castToInt64) node.Message(5, Proto().Bytes(1, "to").Varint(3, 7).Varint(20, 2));
+  const Proto graph =
+      Proto().Message(1, node).Bytes(2, "g").Message(11, ValueInfo("x", 1)).Message(12, ValueInfo("y", castToInt64 ? 7 : 1));
+  return Proto().Varint(1, 8).Message(8, Proto().Bytes(1, "").Varint(2, 13)).Message(7, graph).bytes;
+}
+
 }  // namespace scrivane::test

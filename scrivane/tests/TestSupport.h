@@ -39,6 +39,10 @@ private:
   std::filesystem::path FPath;
 };
 
+// A hand-made ONNX model y = op(x), x float 1 x 3 x 48 x 320: Cast to int64,
+// or Identity (an output of the wrong shape for the engine).
+std::string OneNodeModel(bool castToInt64);
+
 struct ProcessResult {
   int exitStatus = -1;  // WEXITSTATUS, or -1 when the process did not exit normally
   std::string out, err;

@@ -1,4 +1,5 @@
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <zlib.h>
 
 #include <gtest/gtest.h>
@@ -9,6 +10,8 @@
 
 namespace scrivane {
 namespace {
+
+namespace fs = std::filesystem;
 
 std::string DecodeError(const std::vector<std::uint8_t>& bytes) {
   try {
@@ -109,7 +112,7 @@ TEST(DecodeImage, BadInputEndsWithItsMessage) {
       {"BMP run-length coded", with(bmp, 30, 1), "WIC cannot convert image to 24bpp BGR"},
       {"BMP buffer above 4 GiB", with(with(bmp, 18, 0x7FFFFFFF), 22, 1), "image buffer is too large for WIC"},
       {"BMP pixels cut", cut(bmp, bmp.size() - 1), "WIC CopyPixels failed: 0xE5C00003"},
-      {"BMP huge height, little data", with(bmp, 22, 100000), "WIC CopyPixels failed: 0xE5C00003"},
+      {"BMP huge height, little data", with(bmp, 22, 20000), "WIC CopyPixels failed: 0xE5C00003"},
       {"PNG header cut", cut(png, 20), "WIC cannot decode first image frame: 0xE5C00010"},
       {"PNG truncated", cut(png, png.size() * 2 / 3), "WIC CopyPixels failed: 0xE5C00011"},
       {"JPEG header cut", cut(jpeg, 40), "WIC cannot decode first image frame: 0xE5C10033"},
@@ -124,15 +127,86 @@ long PeakRssKb() {
   return usage.ru_maxrss;
 }
 
-TEST(DecodeImage, PngClaimingAHugeSizeFailsWithoutTouchingThatMemory) {
-  // A small PNG whose header claims 20000 x 20000 (1.2 GB of pixels).
+TEST(DecodeImage, FiftyTwoByteHeaderWithAlphaBitFieldsStaysInsideTheFile) {
+  // A 52-byte header holds the red, green and blue masks only; the alpha
+  // mask that its compression announces lies past the header.
+  std::vector<std::uint8_t> b(66 + 8, 0);
+  b[0] = 'B', b[1] = 'M';
+  Put32(b, 2, std::uint32_t(b.size()));
+  Put32(b, 10, 66);
+  Put32(b, 14, 52);
+  Put32(b, 18, 2);
+  Put32(b, 22, 1);
+  b[26] = 1, b[28] = 32;
+  Put32(b, 30, 6);  // BI_ALPHABITFIELDS
+  Put32(b, 54, 0x00FF0000), Put32(b, 58, 0x0000FF00), Put32(b, 62, 0x000000FF);
+  const std::uint8_t px[8] = {0x33, 0x22, 0x11, 0x80, 0x66, 0x55, 0x44, 0x00};
+  std::copy(px, px + 8, b.begin() + 66);
+  EXPECT_EQ(DecodeImageBytes(b).pixels, (std::vector<std::uint8_t>{0x33, 0x22, 0x11, 0x66, 0x55, 0x44}));
+  b.resize(67);  // the 67-byte file that read past the end of Korvex's own BMP reader
+  EXPECT_EQ(DecodeError(b), "WIC CopyPixels failed: 0xE5C00003");
+}
+
+std::vector<std::uint8_t> PngClaiming(std::uint32_t width, std::uint32_t height) {
   std::vector<std::uint8_t> png = test::EncodePng(test::PatternImage(40, 30));
   auto put = [&](std::size_t at, std::uint32_t v) {
     for (int i = 0; i < 4; ++i) png[at + std::size_t(i)] = std::uint8_t(v >> (24 - 8 * i));
   };
-  put(16, 20000);
-  put(20, 20000);
+  put(16, width);
+  put(20, height);
   put(29, std::uint32_t(crc32(0, png.data() + 12, 17)));  // IHDR type and data
+  return png;
+}
+
+std::vector<std::uint8_t> JpegClaiming(std::uint16_t width, std::uint16_t height) {
+  std::vector<std::uint8_t> jpeg = test::EncodeJpeg(test::PatternImage(16, 16), 90);
+  for (std::size_t i = 0; i + 8 < jpeg.size(); ++i)
+    if (jpeg[i] == 0xFF && jpeg[i + 1] == 0xC0) {  // SOF0: length, precision, height, width
+      jpeg[i + 5] = std::uint8_t(height >> 8), jpeg[i + 6] = std::uint8_t(height);
+      jpeg[i + 7] = std::uint8_t(width >> 8), jpeg[i + 8] = std::uint8_t(width);
+      break;
+    }
+  return jpeg;
+}
+
+std::vector<std::uint8_t> BmpClaiming(std::uint32_t width, std::uint32_t height) {
+  std::vector<std::uint8_t> bmp = test::EncodeBmp24(test::PatternImage(4, 4));
+  Put32(bmp, 18, width);
+  Put32(bmp, 22, height);
+  return bmp;
+}
+
+long PeakRssKb();
+
+TEST(DecodeImage, PixelLimitsHoldBeforeAnyPixelMemory) {
+  struct Case {
+    const char* name;
+    std::vector<std::uint8_t> bytes;
+    std::string message;
+  };
+  const std::string limit = " pixels is above the limit of 30000 per side and 100000000 in all";
+  const Case cases[] = {
+      {"PNG 37000 x 37000", PngClaiming(37000, 37000), "image of 37000 x 37000" + limit},
+      {"PNG 20000 x 20000", PngClaiming(20000, 20000), "image of 20000 x 20000" + limit},
+      {"PNG 30001 x 1", PngClaiming(30001, 1), "image of 30001 x 1" + limit},
+      {"JPEG 35000 x 20000", JpegClaiming(35000, 20000), "image of 35000 x 20000" + limit},
+      {"JPEG 10001 x 10000", JpegClaiming(10001, 10000), "image of 10001 x 10000" + limit},
+      {"BMP 10000 x 10001", BmpClaiming(10000, 10001), "image of 10000 x 10001" + limit},
+      // At the limit the decoder goes on, and finds the pixels missing.
+      {"BMP 10000 x 10000", BmpClaiming(10000, 10000), "WIC CopyPixels failed: 0xE5C00003"},
+      {"PNG 30000 x 2", PngClaiming(30000, 2), "WIC CopyPixels failed: 0xE5C00011"},
+  };
+  const long before = PeakRssKb();
+  for (const Case& c : cases) EXPECT_EQ(DecodeError(c.bytes), c.message) << c.name;
+#if !defined(__SANITIZE_ADDRESS__)
+  EXPECT_LT(PeakRssKb() - before, 50 * 1024) << "KiB of peak resident memory added";
+#endif
+}
+
+TEST(DecodeImage, PngClaimingAHugeSizeFailsWithoutTouchingThatMemory) {
+  // A small PNG whose header claims 10000 x 10000, the most pixels allowed
+  // (300 MB): libpng writes only as far as real image data reaches.
+  const std::vector<std::uint8_t> png = PngClaiming(10000, 10000);
   const long before = PeakRssKb();
   EXPECT_EQ(DecodeError(png), "WIC CopyPixels failed: 0xE5C00011");
 #if !defined(__SANITIZE_ADDRESS__)
@@ -154,6 +228,14 @@ TEST(DecodeImage, FileThatCannotBeReadGivesErrno) {
   EXPECT_EQ(message(folder.Path().string()), "WIC cannot open image: 0x15");       // EISDIR
   test::WriteFile(folder / "ok.bmp", test::EncodeBmp24(test::PatternImage(3, 2)));
   EXPECT_EQ(DecodeImageBgr24((folder / "ok.bmp").string()).pixels, test::PatternImage(3, 2).pixels);
+  // A FIFO is refused at once instead of waiting for a writer that never comes.
+  ASSERT_EQ(::mkfifo((folder / "fifo.bmp").c_str(), 0600), 0);
+  EXPECT_EQ(message((folder / "fifo.bmp").string()), "WIC cannot open image: 0xE5C00004");
+  // So is a file above 512 MiB, before it is read.
+  const fs::path big = folder / "big.bmp";
+  test::WriteFile(big, test::EncodeBmp24(test::PatternImage(3, 2)));
+  fs::resize_file(big, (512ull << 20) + 1);  // sparse: no disk space used
+  EXPECT_EQ(message(big.string()), "WIC cannot open image: 0xE5C00005");
 }
 
 }  // namespace

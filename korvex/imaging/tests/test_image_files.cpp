@@ -102,6 +102,45 @@ TEST(BmpReader, AllZeroAlphaMeansOpaque) {
     ExpectSameRaster(picture, Decode(EncodeBmp(picture, options)));
 }
 
+// A 52-byte info header (red, green and blue masks, no alpha mask) that
+// declares alpha bit fields; pixels follow the header at offset 66.
+std::string V2HeaderAlphaBitfields(std::size_t pixelBytes) {
+    std::string b = "BM";
+    auto put = [&b](std::uint32_t v, int bytes) {
+        for (int i = 0; i < bytes; ++i) b += static_cast<char>((v >> (8 * i)) & 0xFF);
+    };
+    put(static_cast<std::uint32_t>(66 + pixelBytes), 4);
+    put(0, 4);
+    put(66, 4);
+    for (std::uint32_t v : {52u, 2u, 1u}) put(v, 4);     // header size, width, height
+    put(1, 2);                                          // planes
+    put(32, 2);                                         // bits per pixel
+    for (std::uint32_t v : {6u, 8u, 0u, 0u, 0u, 0u}) put(v, 4);  // BI_ALPHABITFIELDS, ...
+    for (std::uint32_t v : {0x00FF0000u, 0x0000FF00u, 0x000000FFu}) put(v, 4);
+    const std::uint8_t pixels[8] = {0x33, 0x22, 0x11, 0x80, 0x66, 0x55, 0x44, 0x00};
+    b.append(reinterpret_cast<const char*>(pixels), pixelBytes);
+    return b;
+}
+
+TEST(BmpReader, FiftyTwoByteHeaderHasNoAlphaMask) {
+    // The alpha mask lay past the header: it was read from the first pixel,
+    // or past the end of a short file.
+    const TRaster decoded = Decode(V2HeaderAlphaBitfields(8));
+    ASSERT_EQ(decoded.Width, 2);
+    ASSERT_EQ(decoded.Height, 1);
+    const std::vector<std::uint8_t> opaque = {0x33, 0x22, 0x11, 0x66, 0x55, 0x44};
+    EXPECT_EQ(decoded.Pixels, opaque);
+
+    const std::string fuzzInput = V2HeaderAlphaBitfields(1);  // the 67-byte file the fuzzer found
+    ASSERT_EQ(fuzzInput.size(), 67u);
+    try {
+        Decode(fuzzInput);
+        ADD_FAILURE() << "a 67-byte file decoded";
+    } catch (const EImageError& e) {
+        EXPECT_EQ(e.Kind(), ikTruncated) << e.what();
+    }
+}
+
 struct TPngCase {
     const char* Name;
     TPngKind Kind;

@@ -4,6 +4,7 @@
 // the client's private steps.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -46,12 +47,13 @@ inline const char* kToken = "QK71C-3D5E8B20-9A1F-4C6B-8E2D-57B0C4A9F613";
 inline const char* kKeyHex = "7c19e04b5a2f83d6c0417e9b25fa6d3811c84e07b96a2d5fe3089c74b1d26a5e";
 inline const char* kIvHex = "5e0b7a19c3d48f26a1e7093bd4c65f82";
 
-// Sets an environment variable for the life of the object.
+// Sets (or, given nullopt, removes) an environment variable for the life of the object.
 class TScopedEnv {
 public:
-    TScopedEnv(const char* name, const std::string& value) : name_(name) {
+    TScopedEnv(const char* name, const std::optional<std::string>& value) : name_(name) {
         if (const char* old = std::getenv(name)) old_ = old;
-        ::setenv(name, value.c_str(), 1);
+        if (value) ::setenv(name, value->c_str(), 1);
+        else ::unsetenv(name);
     }
     ~TScopedEnv() {
         if (old_) ::setenv(name_, old_->c_str(), 1);
@@ -88,8 +90,13 @@ protected:
         fs::create_directories(Tmp());
         home_ = std::make_unique<TScopedEnv>("KORVEX_HOME", Home().string());
         tmpdir_ = std::make_unique<TScopedEnv>("TMPDIR", Tmp().string());
+        // The work folder is taken from TMPDIR; a real engine's cache stays private.
+        runtimeDir_ = std::make_unique<TScopedEnv>("XDG_RUNTIME_DIR", std::nullopt);
+        cacheDir_ = std::make_unique<TScopedEnv>("XDG_CACHE_HOME", (folder_->Path() / "cache").string());
     }
     void TearDown() override {
+        cacheDir_.reset();
+        runtimeDir_.reset();
         tmpdir_.reset();
         home_.reset();
         folder_.reset();
@@ -97,7 +104,7 @@ protected:
 
     fs::path Home() const { return folder_->Path() / "home"; }
     fs::path Tmp() const { return folder_->Path() / "tmp"; }
-    fs::path WorkFolder() const { return Tmp() / "KorvexOCR"; }
+    fs::path WorkFolder() const { return Tmp() / ("KorvexOCR-" + std::to_string(::geteuid())); }
     std::string IniPath() const { return (Home() / "Korvex.ini").string(); }
 
     // Writes Korvex.ini with an [OCR] section made of the given lines.
@@ -141,6 +148,8 @@ protected:
     std::unique_ptr<TempFolder> folder_;
     std::unique_ptr<TScopedEnv> home_;
     std::unique_ptr<TScopedEnv> tmpdir_;
+    std::unique_ptr<TScopedEnv> runtimeDir_;
+    std::unique_ptr<TScopedEnv> cacheDir_;
 };
 
 // A small raster whose every pixel differs, so row order and channel order show.

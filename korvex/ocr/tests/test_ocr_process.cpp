@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "OcrTestSupport.h"
+#include "ocr/OcrProcess.h"
 
 using namespace korvex;
 using namespace ocrtest;
@@ -40,7 +41,7 @@ TEST_F(OcrProcessTest, ExitCodesBecomeMessages) {
     }
 }
 
-TEST_F(OcrProcessTest, ChildGetsSplitArgumentsItsFolderAndNullStreams) {
+TEST_F(OcrProcessTest, ChildGetsSplitArgumentsItsFolderAndStreams) {
     // A descriptor the test leaves open across exec: the child must not get it.
     const int leak = ::open(IniPath().c_str(), O_WRONLY | O_CREAT, 0600);
     ASSERT_GE(leak, 0);
@@ -70,7 +71,7 @@ TEST_F(OcrProcessTest, ChildGetsSplitArgumentsItsFolderAndNullStreams) {
     EXPECT_EQ(got[5], (Home() / "bin dir").string());
     EXPECT_EQ(got[6], "/dev/null");
     EXPECT_EQ(got[7], "/dev/null");
-    EXPECT_EQ(got[8], "/dev/null");
+    EXPECT_EQ(got[8].rfind("pipe:", 0), 0u) << "standard error is collected: " << got[8];
     EXPECT_EQ(got[9], "closed");
     EXPECT_EQ(got[10], got[11]) << "the child leads its own process group";
 }
@@ -109,6 +110,56 @@ TEST_F(OcrProcessTest, TimeOutKillsTheWholeProcessGroup) {
     ASSERT_TRUE(in >> shell >> sleeper) << "the program did not start in time";
     EXPECT_TRUE(HasEnded(shell));
     EXPECT_TRUE(HasEnded(sleeper)) << "the program's own child survived the time-out";
+}
+
+TEST_F(OcrProcessTest, FailureMessageEndsWithTheProgramsLastErrorLines) {
+    struct Case {
+        const char* script;
+        std::string message;
+    };
+    const Case cases[] = {
+        {"for i in $(seq 1 2000); do echo \"noise $i\" >&2; done; echo 'ONNX Runtime error: bad model' >&2; exit 20",
+         "Scrivane/外部OCR返回退出码 20。程序的错误输出：noise 1999 / noise 2000 / ONNX Runtime error: bad model"},
+        {"printf 'a\\tb\\r\\n\\n  \\nc\\033[31m\\n' >&2; exit 1", "Scrivane/外部OCR返回退出码 1。程序的错误输出：a b / c [31m"},
+        {"echo 'still working' >&2; sleep 30", "OCR 超时（300 毫秒），进程已终止。程序的错误输出：still working"},
+        {"echo 'fine' >&2; exit 0", ""},
+        {"exit 4", "Scrivane/外部OCR返回退出码 4。"},
+    };
+    for (const Case& c : cases) {
+        const std::string program = WriteProgram(Home() / "prog", std::string("#!/bin/sh\n") + c.script + "\n");
+        const TOCRRunResult r = TExternalOCRTestAccess::Run(program, "", 300);
+        EXPECT_EQ(r.Message, c.message) << c.script;
+    }
+}
+
+TEST_F(OcrProcessTest, ErrorOutputOfAProgramThatLeavesItOpenDoesNotHoldTheCall) {
+    // The program's own child keeps the pipe open after the program ended.
+    const std::string program =
+        WriteProgram(Home() / "prog", "#!/bin/sh\n(sleep 5; echo late >&2) &\necho 'early' >&2\nexit 3\n");
+    const auto start = std::chrono::steady_clock::now();
+    const TProcessOutcome r = RunProcessWithTimeout(program, {program}, Home().string(), 10000, 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));
+    EXPECT_EQ(r.End, peExited);
+    EXPECT_EQ(r.Code, 3);
+    EXPECT_EQ(r.ErrorOutput, "early\n");
+}
+
+// Gone from the process table: ended and reaped.
+bool IsReaped(pid_t pid) {
+    for (int i = 0; i < 500; ++i) {
+        if (::kill(pid, 0) != 0 && errno == ESRCH) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
+
+TEST_F(OcrProcessTest, ChildOutlivingTheGracePeriodIsReapedLater) {
+    // No grace at all: the killed child has not ended yet when the call returns.
+    const std::string program = WriteProgram(Home() / "slow", "#!/bin/sh\nexec sleep 30\n");
+    const TProcessOutcome r = RunProcessWithTimeout(program, {program}, Home().string(), 200, 0);
+    EXPECT_EQ(r.End, peTimedOut);
+    ASSERT_GT(r.Pid, 0);
+    EXPECT_TRUE(IsReaped(r.Pid)) << "the killed child stays a zombie";
 }
 
 TEST_F(OcrProcessTest, StartFailureNamesTheSystemError) {

@@ -1,6 +1,7 @@
 // The client against real OCR programs: Debian's tesseract through the
 // default external arguments, and the built Scrivane engine when it is there.
 #include <cstdlib>
+#include <map>
 
 #include "ocr/tests/BuiltEngine.h"
 #include "NameImage.h"
@@ -109,6 +110,44 @@ TEST_F(RealOcrTest, ScrivaneWithoutItsModelIsUnavailable) {
     EXPECT_FALSE(ocr.Recognize(RenderName("张伟"), text, confidence));
     EXPECT_EQ(ocr.LastError(), description);
     EXPECT_EQ(text, "");
+}
+
+// A copy of the built installation in the program folder's "OCR", with the
+// named files replaced by the given contents.
+void CopyEngine(const std::string& engine, const fs::path& copy, const std::map<std::string, std::string>& replaced) {
+    fs::create_directories(copy);
+    for (const char* name : {"Scrivane", "libonnxruntime.so.1", "model.onnx", "character_dict.txt"}) {
+        const auto r = replaced.find(name);
+        if (r == replaced.end()) fs::copy_file(fs::path(engine).parent_path() / name, copy / name);
+        else std::ofstream(copy / name, std::ios::binary) << r->second;
+    }
+}
+
+TEST_F(RealOcrTest, ScrivaneSelfTestFindsADictionaryOfAnotherSize) {
+    std::string whyNot;
+    const std::string engine = BuiltEngine(whyNot);
+    if (engine.empty()) GTEST_SKIP() << whyNot;
+    CopyEngine(engine, Home() / "OCR", {{"character_dict.txt", "a\nb\nc\n"}});
+    TExternalOCR ocr(IniPath());
+    std::string detail;
+    EXPECT_FALSE(ocr.SelfTest(detail));
+    EXPECT_EQ(ocr.LastError(),
+              "Scrivane/外部OCR返回退出码 11。程序的错误输出：Error: decoder table size 5 != model class count 6625: "
+              "character_dict.txt has 3 lines, the model expects 6623 / SELFTEST=FAILED");
+    EXPECT_NE(detail.find("模型与字符字典不配套"), std::string::npos) << detail;
+}
+
+TEST_F(RealOcrTest, ScrivaneWhoseRuntimeLibraryIsBrokenSaysWhy) {
+    std::string whyNot;
+    const std::string engine = BuiltEngine(whyNot);
+    if (engine.empty()) GTEST_SKIP() << whyNot;
+    CopyEngine(engine, Home() / "OCR", {{"libonnxruntime.so.1", "not a library"}});
+    TExternalOCR ocr(IniPath());
+    std::string detail;
+    EXPECT_FALSE(ocr.SelfTest(detail));
+    EXPECT_EQ(ocr.LastError().rfind("Scrivane/外部OCR返回退出码 127。程序的错误输出：", 0), 0u) << ocr.LastError();
+    EXPECT_NE(ocr.LastError().find("libonnxruntime.so.1"), std::string::npos) << ocr.LastError();
+    EXPECT_NE(detail.find("系统无法运行 Scrivane"), std::string::npos) << detail;
 }
 
 }  // namespace

@@ -4,9 +4,13 @@
 #include <cmath>
 #include <cstdlib>
 #include <cctype>
+#include <future>
+#include <random>
+#include <sys/file.h>
 
 #include "OcrTestSupport.h"
 #include "model/Errors.h"
+#include "ocr/ResultCipher.h"
 
 using namespace korvex;
 using namespace ocrtest;
@@ -237,7 +241,102 @@ TEST_F(RecognizeTest, WorkFolderAndItsParentsAreCreated) {
     const ocrtest::TScopedEnv deeper("TMPDIR", (Tmp() / "a/b").string());
     InstallRecordingEngine(EncryptToOut("x|0.9"));
     ASSERT_TRUE(Run()) << error_;
-    EXPECT_TRUE(fs::is_directory(Tmp() / "a/b/KorvexOCR"));
+    EXPECT_TRUE(fs::is_directory(Tmp() / "a/b" / WorkFolder().filename()));
+}
+
+TEST_F(RecognizeTest, AnotherUsersFolderDoesNotStopThisUser) {
+    // The old shared name, owned by someone else: each user has a folder of his own.
+    fs::create_directories(Tmp() / "KorvexOCR");
+    ASSERT_EQ(::chown((Tmp() / "KorvexOCR").c_str(), 65534, 65534), 0) << "the tests run as root";
+    const std::string otherUsers = (Tmp() / ("KorvexOCR-" + std::to_string(::geteuid() + 1))).string();
+    fs::create_directories(otherUsers);
+    InstallRecordingEngine(EncryptToOut("张伟|0.9"));
+    ASSERT_TRUE(Run()) << error_;
+    EXPECT_EQ(text_, "张伟");
+    EXPECT_EQ(fs::path(SeenPaths()[1]).parent_path(), WorkFolder());
+}
+
+TEST_F(RecognizeTest, PrivateRuntimeFolderIsPreferred) {
+    InstallRecordingEngine(EncryptToOut("张伟|0.9"));
+    struct Case {
+        const char* name;
+        int mode;
+        bool used;
+    };
+    for (const Case c : {Case{"private", 0700, true}, Case{"open to others", 0755, false}}) {
+        const fs::path runtime = Tmp() / "run" / c.name;
+        fs::create_directories(runtime);
+        ::chmod(runtime.c_str(), static_cast<mode_t>(c.mode));
+        const TScopedEnv env("XDG_RUNTIME_DIR", runtime.string());
+        ASSERT_TRUE(Run()) << error_;
+        EXPECT_EQ(fs::path(SeenPaths()[1]).parent_path(), c.used ? runtime / "KorvexOCR" : WorkFolder()) << c.name;
+    }
+}
+
+TEST_F(RecognizeTest, ResultThatIsAFifoFailsAtOnce) {
+    InstallRecordingEngine("mkfifo \"$out\"");
+    auto call = std::async(std::launch::async, [this] { return Run(); });
+    if (call.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
+        // Open the FIFO for writing, so that the blocked read ends and the test can.
+        const int fd = ::open(SeenPaths()[2].c_str(), O_WRONLY | O_NONBLOCK);
+        if (fd >= 0) ::close(fd);
+        FAIL() << "reading the result blocked on a FIFO";
+    }
+    EXPECT_FALSE(call.get());
+    EXPECT_EQ(error_, "读取 OCR 结果失败：结果不是普通文件：" + SeenPaths()[2]);
+    EXPECT_TRUE(WorkFolderEntries().empty());
+}
+
+TEST_F(RecognizeTest, FilesOfDeadCallsAreSweptLiveOnesKept) {
+    fs::create_directories(WorkFolder());
+    ::chmod(WorkFolder().c_str(), 0700);
+    const std::vector<std::string> dead = {"0123abcd-456.lock", "0123abcd-456.bmp", "0123abcd-456.dat",
+                                           "89abcdef-012.bmp" /* no lock at all */};
+    const std::vector<std::string> kept = {"fedcba98-765.lock", "fedcba98-765.bmp", "notes.txt", "0123abcd-4567.bmp"};
+    for (const auto& name : dead) WriteFile(WorkFolder() / name, "x");
+    for (const auto& name : kept) WriteFile(WorkFolder() / name, "x");
+    // A call that is still running holds its lock.
+    const int held = ::open((WorkFolder() / "fedcba98-765.lock").c_str(), O_RDONLY);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+    InstallRecordingEngine(EncryptToOut("张伟|0.9"));
+    ASSERT_TRUE(Run()) << error_;
+    ::close(held);
+    std::vector<std::string> left = WorkFolderEntries();
+    std::sort(left.begin(), left.end());
+    std::vector<std::string> expected = kept;
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(left, expected);
+}
+
+TEST_F(RecognizeTest, QuotesBackslashesAndBlanksInTheFolders) {
+    // Each placeholder quoted by the default template, unquoted, and inside a
+    // longer argument; the program folder and TMPDIR full of special characters.
+    const fs::path odd = folder_->Path() / "a \"b\" c\\ 'd' $e";
+    const TScopedEnv home("KORVEX_HOME", (odd / "home\\").string());
+    const TScopedEnv tmp("TMPDIR", (odd / "tmp \"\\").string());
+    const fs::path work = odd / "tmp \"\\" / WorkFolder().filename();
+    for (const char* arguments : {"", "--token={appdir} --in={image} --out=\"{output}\"",
+                                  "\"--token={appdir}\" \"--in={image}\" --out={output}"}) {
+        SCOPED_TRACE(arguments);
+        fs::remove_all(odd / "home\\");
+        fs::create_directories(odd / "home\\");
+        std::ofstream(odd / "home\\/Korvex.ini", std::ios::binary) << "[OCR]\r\nArguments=" << arguments << "\r\n";
+        const fs::path engine = odd / "home\\/OCR/Scrivane";
+        PlaceEngineFiles(engine.parent_path());
+        WriteProgram(engine, EngineScript("printf '%s\\n%s\\n%s\\n' \"$tok\" \"$in\" \"$out\" > '" + Seen("paths.txt") +
+                                          "'\n" + EncryptToOut("张伟|0.9")));
+        TExternalOCR ocr((odd / "home\\/Korvex.ini").string());
+        std::string text;
+        double confidence = 0;
+        ASSERT_TRUE(ocr.Recognize(SampleRaster(), text, confidence)) << ocr.LastError();
+        EXPECT_EQ(text, "张伟");
+        const std::vector<std::string> paths = SeenPaths();
+        ASSERT_EQ(paths.size(), 3u);
+        EXPECT_EQ(paths[0], *arguments ? (odd / "home\\").string() : std::string(kToken));
+        EXPECT_EQ(fs::path(paths[1]).parent_path(), work);
+        EXPECT_EQ(paths[2].substr(0, paths[2].size() - 4) + ".bmp", paths[1]);
+    }
 }
 
 // ---- the private steps ----
@@ -310,6 +409,28 @@ TEST_F(DecryptTest, FailuresAndTheirMessages) {
         EXPECT_FALSE(TExternalOCRTestAccess::Decrypt(fresh, folder_.Write("bad.dat", bytes), text));
         EXPECT_EQ(fresh.LastError(), "");
     }
+}
+
+TEST_F(DecryptTest, ForeignFilesAreNeverTakenForAnAnswer) {
+    // Random files in the result's place: about 1 in 256 end in valid padding
+    // by chance, and none of those is the engine's "name|score".
+    std::mt19937 random(20240611);
+    int paddingPassed = 0, accepted = 0;
+    for (int i = 0; i < 20000; ++i) {
+        std::string bytes(16 * (1 + random() % 4), '\0');
+        for (char& c : bytes) c = static_cast<char>(random());
+        paddingPassed += DecryptOcrResult(bytes).has_value();
+        TExternalOCR fresh("/nonexistent/Korvex.ini");
+        std::string text;
+        if (TExternalOCRTestAccess::Decrypt(fresh, folder_.Write("foreign.dat", bytes), text)) {
+            ++accepted;
+            ADD_FAILURE() << "taken for an answer: " << text;
+        } else if (DecryptOcrResult(bytes)) {
+            EXPECT_EQ(fresh.LastError(), "OCR 加密结果不是 Scrivane 的应答（内容不符合“姓名|分数”格式）。");
+        }
+    }
+    EXPECT_GT(paddingPassed, 20);
+    EXPECT_EQ(accepted, 0);
 }
 
 struct ParseCase {
